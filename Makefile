@@ -1,0 +1,22 @@
+# make run  - installs what is missing, builds, and starts ipmod in this terminal (under Wine
+#             on Linux; Wine's netsh changes nothing).
+# make test - installs what is missing, builds all three presets and runs every test.
+PRESETS := host win64 win32
+
+.PHONY: run test deps $(addprefix test-,$(PRESETS))
+
+deps:
+	@tools/install-deps
+
+run: deps
+	cmake --preset win64 >/dev/null
+	cmake --build --preset win64 --target ipmod
+	@tools/wine-run build/run-wineprefix build/win64/ipmod.exe
+
+test: deps
+	@set -e; for p in $(PRESETS); do \
+	  echo "== $$p"; \
+	  cmake --preset $$p >/dev/null; \
+	  cmake --build --preset $$p -j2; \
+	  ctest --preset $$p; \
+	done

@@ -1,0 +1,169 @@
+#include "dialogue/dialogue.h"
+
+#include <optional>
+
+#include "runtime/runtime_error.h"
+
+namespace ipmod {
+namespace {
+
+// Places of the checked accesses to the adapter list, for the runtime error report.
+constexpr CheckSite kListedEntry{1, 1};
+constexpr CheckSite kChosenEntry{1, 2};
+
+// Every write of the dialogue is on black; prompts and messages continue at the cursor
+// (a column without a row is no position).
+constexpr int32_t kPromptColumn = 2;
+
+const char kBanner[] = "欢迎使用IP修改工具 Ver:1.1 BY：VELDR\r\n";
+const char kWarning[] = "请勿用作违法用途，使用前请确保你有恢复网络的能力！\r\n";
+const char kChoicePrompt[] = "请选择你需要修改的连接名称:1~";
+const char kOutOfRange[] = "输入错误,请重新输入！\r\n";
+const char kGatewayPrompt[] = "请输入网关，一般的路由器是（192.168.1.1）：";
+const char kMaskPrompt[] = "请输入子网掩码，一般的路由器是（255.255.255.0）：";
+const char kAddressChanged[] = "修改成功,请查看！";
+const char kAddressFailed[] = "修改失败：";
+const char kDnsMenu[] =
+    "请选择DNS修改类型：\r\n1、自动获取DNS\r\n2、设置114.114.114.114\r\n3、腾讯119.29.29.29\r\n"
+    "4、自定义输入\r\n";
+const char kDnsChanged[] = "修改DNS设置成功！";
+const char kDnsAutomatic[] = "自动获取DNS设置成功！";
+const char kDnsFailed[] = "修改DNS设置失败:";
+const char kNoChoiceYet[] = "110";
+
+constexpr int32_t kShowNormal = 2;
+
+class DialogueRun {
+ public:
+  explicit DialogueRun(const DialogueServices& services) : services_(services) {}
+
+  void Run() {
+    const int32_t count = ListAdapters(services_.adapters, services_.registry, adapters_);
+    ShowAdapters(count);
+    const std::optional<int32_t> chosen = AskForConnection(count);
+    if (!chosen) return;
+    const AdapterRecord& entry = ElementAt(adapters_, *chosen, kChosenEntry);
+    if (!ChangeAddress(entry)) return;
+    if (!ChangeDns(entry)) return;
+    Ask();  // the last line only ends the run
+  }
+
+ private:
+  void Say(int32_t foreground, const Text& text) {
+    services_.console.WriteText(kPromptColumn, std::nullopt, false, foreground, kBlack, text);
+  }
+
+  // The next line, or nothing once standard input has ended: from then on the dialogue asks
+  // nothing more and runs no command.
+  std::optional<Text> Ask() {
+    Text line = services_.console.ReadLine();
+    if (line.empty()) return std::nullopt;
+    return line;
+  }
+
+  void ShowAdapters(int32_t count) {
+    Console& console = services_.console;
+    console.WriteText(50, 0, false, kYellow, kBlack, kBanner);
+    console.WriteText(std::nullopt, 1, false, kRed, kBlack, kWarning);
+    for (int32_t n = 1; n <= count; ++n) {
+      const AdapterRecord& entry = ElementAt(adapters_, n, kListedEntry);
+      console.WriteText(kPromptColumn, n + 1, false, kGreen, kBlack,
+                        ToText(n) + "、" + entry.ConnectionName);
+      Say(kCyan, " IP：" + entry.IpAddress + "\r\n");
+    }
+    console.WriteText(kPromptColumn, count + 2, false, kYellow, kBlack,
+                      kChoicePrompt + ToText(count) + "\r\n");
+  }
+
+  std::optional<int32_t> AskForConnection(int32_t count) {
+    for (;;) {
+      const std::optional<Text> line = Ask();
+      if (!line) return std::nullopt;
+      const int32_t chosen = ToInteger(*line);
+      if (chosen >= 1 && chosen <= count) return chosen;
+      Say(kRed, kOutOfRange);
+    }
+  }
+
+  // DHCP for "0", else a static address, gateway and mask. False once input has ended.
+  bool ChangeAddress(const AdapterRecord& entry) {
+    Say(kYellow, "你选择的是：" + entry.ConnectionName + "（IP:" + entry.IpAddress +
+                     "）\r\n请输入IP地址（如果需自动获取输入0）：");
+    const std::optional<Text> ip = Ask();
+    if (!ip) return false;
+    if (*ip == "0") {
+      // netsh shares the console and speaks for itself.
+      services_.commands.RunProgram(
+          "netsh int ip set address name=\"" + entry.ConnectionName + "\" source=dhcp", true,
+          kShowNormal, nullptr);
+      return true;
+    }
+    Say(kYellow, kGatewayPrompt);
+    const std::optional<Text> gateway = Ask();
+    if (!gateway) return false;
+    Say(kYellow, kMaskPrompt);
+    const std::optional<Text> mask = Ask();
+    if (!mask) return false;
+    if (SetStaticAddress(services_.commands, *ip, *gateway, *mask, entry.ConnectionName,
+                         &failure_)) {
+      Say(kYellow, kAddressChanged);
+    } else {
+      Say(kYellow, kAddressFailed + failure_);
+    }
+    return true;
+  }
+
+  // The menu until one of its four choices has been carried out. False once input has ended.
+  bool ChangeDns(const AdapterRecord& entry) {
+    Text choice = kNoChoiceYet;
+    while (choice == kNoChoiceYet) {
+      Say(kYellow, kDnsMenu);
+      std::optional<Text> line = Ask();
+      if (!line) return false;
+      choice = std::move(*line);
+      if (choice == "2") {
+        ReportDns(
+            SetStaticDns(services_.commands, "114.114.114.114", entry.ConnectionName, &failure_));
+      } else if (choice == "1") {
+        // netsh has said in the console what went wrong; a non-zero exit code is no success.
+        uint32_t exitCode = 0;
+        const bool started = services_.commands.RunProgram(
+            "netsh int ip set dns name=\"" + entry.ConnectionName + "\" source=dhcp", true,
+            kShowNormal, &exitCode);
+        Say(kYellow, started && exitCode == 0 ? kDnsAutomatic : kDnsFailed);
+      } else if (choice == "3") {
+        ReportDns(
+            SetStaticDns(services_.commands, "119.29.29.29", entry.ConnectionName, &failure_));
+      } else if (choice == "4") {
+        const std::optional<Text> server = Ask();
+        if (!server) return false;
+        ReportDns(SetStaticDns(services_.commands, *server, entry.ConnectionName, &failure_));
+      } else {
+        choice = kNoChoiceYet;
+      }
+    }
+    return true;
+  }
+
+  void ReportDns(bool changed) {
+    if (changed) {
+      Say(kYellow, kDnsChanged);
+    } else {
+      Say(kYellow, kDnsFailed + failure_);
+    }
+  }
+
+  const DialogueServices& services_;
+  AdapterList adapters_;
+  // What the last refused change said; shared by the address step and the DNS menu.
+  Text failure_;
+};
+
+}  // namespace
+
+int32_t Dialogue(const DialogueServices& services) {
+  DialogueRun(services).Run();
+  return 0;
+}
+
+}  // namespace ipmod

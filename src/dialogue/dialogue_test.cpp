@@ -1,0 +1,400 @@
+#include "dialogue/dialogue.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <deque>
+#include <map>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace ipmod {
+namespace {
+
+struct Write {
+  std::optional<int32_t> column;
+  std::optional<int32_t> row;
+  bool restoreCursor;
+  int32_t foreground;
+  int32_t background;
+  Text text;
+};
+
+// Plays the operator: answers reads from a script, then reports the end of input.
+class RecordingConsole : public Console {
+ public:
+  explicit RecordingConsole(std::vector<Text> lines) : lines_(lines.begin(), lines.end()) {}
+
+  bool WriteText(std::optional<int32_t> column, std::optional<int32_t> row, bool restoreCursor,
+                 int32_t foreground, int32_t background, const Text& text) override {
+    writes.push_back({column, row, restoreCursor, foreground, background, text});
+    events.push_back("write " + text);
+    return true;
+  }
+
+  Text ReadLine(std::optional<bool> echo) override {
+    EXPECT_FALSE(echo.has_value());
+    if (lines_.empty()) {
+      // A dialogue that keeps asking after the end of input would never end.
+      if (++readsAtEnd > 10) throw std::runtime_error("reading on after the end of input");
+      events.push_back("read at end");
+      return Text();
+    }
+    Text line = lines_.front();
+    lines_.pop_front();
+    events.push_back("read " + line);
+    return line;
+  }
+
+  // Everything written, joined.
+  Text Screen() const {
+    Text all;
+    for (const Write& w : writes) all += w.text;
+    return all;
+  }
+
+  int Count(const Text& text) const {
+    int n = 0;
+    for (const Write& w : writes) n += w.text == text;
+    return n;
+  }
+
+  std::vector<Write> writes;
+  std::vector<std::string> events;
+  int readsAtEnd = 0;
+
+ private:
+  std::deque<Text> lines_;
+};
+
+template <std::size_t N>
+void Fill(std::array<unsigned char, N>& field, const char* text) {
+  std::memcpy(field.data(), text, std::min(N, std::strlen(text)));
+}
+
+struct FakeAdapter {
+  const char* guid;
+  const char* name;  // nullptr: no name in the registry
+  const char* ip;
+};
+
+class FakeAdapters : public AdapterSource, public RegistryReader {
+ public:
+  explicit FakeAdapters(std::vector<FakeAdapter> adapters) {
+    uint32_t index = 1;
+    for (const FakeAdapter& a : adapters) {
+      AdapterNode node;
+      Fill(node.AdapterName, a.guid);
+      Fill(node.IpAddress, a.ip);
+      node.Index = index++;
+      nodes_.push_back(node);
+      if (a.name) names_[ConnectionNamePath(a.guid)] = a.name;
+    }
+  }
+
+  std::optional<std::vector<AdapterNode>> ReadAdapters() override { return nodes_; }
+  std::optional<std::vector<AddressBytes>> ReadDnsServers(uint32_t) override {
+    return std::nullopt;
+  }
+  Text ReadRegistryText(int32_t, const Text& path, std::optional<Text>) override {
+    const auto found = names_.find(path);
+    return found == names_.end() ? Text() : found->second;
+  }
+
+ private:
+  std::vector<AdapterNode> nodes_;
+  std::map<Text, Text> names_;
+};
+
+// Records every command and answers with a scripted run.
+class FakeCommands : public CommandRunner {
+ public:
+  CapturedRun RunCaptured(const Text& command) override {
+    captured.push_back(command);
+    if (console) console->events.push_back("captured " + command);
+    return reply;
+  }
+  bool RunProgram(const Text& commandLine, bool wait, std::optional<int32_t> showMode,
+                  uint32_t* exitCode) override {
+    started.push_back(commandLine);
+    EXPECT_TRUE(wait);
+    EXPECT_EQ(showMode, 2);
+    if (console) console->events.push_back("started " + commandLine);
+    if (exitCode != nullptr) *exitCode = programExitCode;
+    return programStarts;
+  }
+
+  CapturedRun reply{"", true, 0};
+  bool programStarts = true;
+  uint32_t programExitCode = 0;
+  std::vector<Text> captured;
+  std::vector<Text> started;
+  RecordingConsole* console = nullptr;
+};
+
+const std::vector<FakeAdapter> kThreeAdapters = {
+    {"{11111111-0000-0000-0000-4E6574446576}", "以太网 2", "192.0.2.10"},
+    {"{22222222-0000-0000-0000-4E6574446576}", nullptr, "198.51.100.7"},
+    {"{33333333-0000-0000-0000-4E6574446576}", "无线 %s 网络", "203.0.113.5"},
+};
+
+const char kMenu[] =
+    "请选择DNS修改类型：\r\n1、自动获取DNS\r\n2、设置114.114.114.114\r\n3、腾讯119.29.29.29\r\n"
+    "4、自定义输入\r\n";
+
+struct Session {
+  RecordingConsole console;
+  FakeAdapters adapters;
+  FakeCommands commands;
+  int32_t result = -1;
+
+  Session(std::vector<Text> lines, std::vector<FakeAdapter> list = kThreeAdapters,
+          CapturedRun reply = {"", true, 0})
+      : console(std::move(lines)), adapters(std::move(list)) {
+    commands.reply = std::move(reply);
+    commands.console = &console;
+  }
+
+  Session& Go() {
+    result = Dialogue({console, adapters, adapters, commands});
+    return *this;
+  }
+};
+
+TEST(DialogueTest, ListsAdaptersAtFixedRowsAndAsksForANumber) {
+  Session run({});
+  run.Go();
+  const auto& w = run.console.writes;
+  ASSERT_EQ(w.size(), 9u);
+  auto expect = [&](std::size_t i, std::optional<int32_t> column, std::optional<int32_t> row,
+                    int32_t colour, const Text& text) {
+    SCOPED_TRACE(i);
+    EXPECT_EQ(w[i].column, column);
+    EXPECT_EQ(w[i].row, row);
+    EXPECT_FALSE(w[i].restoreCursor);
+    EXPECT_EQ(w[i].foreground, colour);
+    EXPECT_EQ(w[i].background, kBlack);
+    EXPECT_EQ(w[i].text, text);
+  };
+  expect(0, 50, 0, kYellow, "欢迎使用IP修改工具 Ver:1.1 BY：VELDR\r\n");
+  expect(1, std::nullopt, 1, kRed, "请勿用作违法用途，使用前请确保你有恢复网络的能力！\r\n");
+  expect(2, 2, 2, kGreen, "1、以太网 2");
+  expect(3, 2, std::nullopt, kCyan, " IP：192.0.2.10\r\n");
+  expect(4, 2, 3, kGreen, "2、");
+  expect(5, 2, std::nullopt, kCyan, " IP：198.51.100.7\r\n");
+  expect(6, 2, 4, kGreen, "3、无线 %s 网络");
+  expect(7, 2, std::nullopt, kCyan, " IP：203.0.113.5\r\n");
+  expect(8, 2, 5, kYellow, "请选择你需要修改的连接名称:1~3\r\n");
+  EXPECT_EQ(run.result, 0);
+}
+
+TEST(DialogueTest, NumbersOutsideTheListAreRefusedUntilOneFits) {
+  // Each of these converts to a number outside 1..3.
+  const std::vector<Text> refused = {"4", "0", "-1", "x", "\n", "4294967296"};
+  std::vector<Text> lines = refused;
+  lines.push_back("\xA3\xB2");  // full-width 2
+  Session run(lines);
+  run.Go();
+  EXPECT_EQ(run.console.Count("输入错误,请重新输入！\r\n"), static_cast<int>(refused.size()));
+  // The prompt is not repeated; entry 2 is confirmed.
+  EXPECT_EQ(run.console.Count("请选择你需要修改的连接名称:1~3\r\n"), 1);
+  for (const Write& w : run.console.writes) {
+    if (w.text == "输入错误,请重新输入！\r\n") {
+      EXPECT_EQ(w.foreground, kRed);
+      EXPECT_FALSE(w.row.has_value());
+    }
+  }
+  EXPECT_EQ(run.console.writes.back().text,
+            "你选择的是：（IP:198.51.100.7）\r\n请输入IP地址（如果需自动获取输入0）：");
+}
+
+TEST(DialogueTest, NoAdaptersMeansNoNumberFits) {
+  Session run({"1", "0"}, {});
+  run.Go();
+  const auto& w = run.console.writes;
+  ASSERT_EQ(w.size(), 5u);
+  EXPECT_EQ(w[2].text, "请选择你需要修改的连接名称:1~0\r\n");
+  EXPECT_EQ(w[2].row, 2);
+  EXPECT_EQ(run.console.Count("输入错误,请重新输入！\r\n"), 2);
+  EXPECT_TRUE(run.commands.started.empty());
+  EXPECT_TRUE(run.commands.captured.empty());
+}
+
+TEST(DialogueTest, ZeroSwitchesTheAddressToDhcpInTheConsole) {
+  Session run({"1", "0", "1", "done"});
+  run.Go();
+  ASSERT_GE(run.commands.started.size(), 1u);
+  EXPECT_EQ(run.commands.started[0], "netsh int ip set address name=\"以太网 2\" source=dhcp");
+  // Nothing of the dialogue's own between the address prompt and the menu.
+  const auto& e = run.console.events;
+  const auto started = std::find(e.begin(), e.end(), "started " + run.commands.started[0]);
+  ASSERT_NE(started, e.end());
+  EXPECT_EQ(*(started - 1), "read 0");
+  EXPECT_EQ(*(started + 1), std::string("write ") + kMenu);
+}
+
+TEST(DialogueTest, DhcpWithAnEmptyNameLeavesTheQuotesEmpty) {
+  Session run({"2", "0", "1", "done"});
+  run.Go();
+  ASSERT_EQ(run.commands.started.size(), 2u);
+  EXPECT_EQ(run.commands.started[0], "netsh int ip set address name=\"\" source=dhcp");
+  EXPECT_EQ(run.commands.started[1], "netsh int ip set dns name=\"\" source=dhcp");
+}
+
+TEST(DialogueTest, OnlyASingleZeroMeansDhcp) {
+  for (const char* ip : {"00", " 0", "0.0.0.0"}) {
+    SCOPED_TRACE(ip);
+    Session run({"1", ip, "192.0.2.1", "255.255.255.0"});
+    run.Go();
+    EXPECT_TRUE(run.commands.started.empty());
+    ASSERT_EQ(run.commands.captured.size(), 1u);
+    EXPECT_EQ(run.commands.captured[0],
+              Text("netsh interface ip set address \"以太网 2\" static ") + ip +
+                  " 255.255.255.0 192.0.2.1 1");
+  }
+}
+
+TEST(DialogueTest, StaticAddressReportsTheVerdict) {
+  struct Case {
+    CapturedRun reply;
+    const char* message;
+  } cases[] = {
+      {{"确定。\r\n", true, 1}, "修改成功,请查看！"},
+      {{"", true, 0}, "修改成功,请查看！"},
+      {{"\r\n", true, 0}, "修改成功,请查看！"},
+      {{"文件名、目录名或卷标语法不正确。\r\n\r\n", true, 1},
+       "修改失败：文件名、目录名或卷标语法不正确。\r\n"},
+      {{"", true, 1}, "修改失败：命令已结束，退出代码为 1，没有输出任何信息。"},
+      {{"", false, 0, 2}, "修改失败：无法启动命令解释器（系统错误 2）。"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.message);
+    Session run({"1", "192.0.2.10", "192.0.2.1", "255.255.255.0"}, kThreeAdapters, c.reply);
+    run.Go();
+    const auto& w = run.console.writes;
+    ASSERT_GE(w.size(), 3u);
+    EXPECT_EQ(w[w.size() - 4].text, "请输入网关，一般的路由器是（192.168.1.1）：");
+    EXPECT_EQ(w[w.size() - 3].text, "请输入子网掩码，一般的路由器是（255.255.255.0）：");
+    EXPECT_EQ(w[w.size() - 2].text, c.message);
+    EXPECT_EQ(w[w.size() - 2].foreground, kYellow);
+    // The menu follows on the same line.
+    EXPECT_EQ(w.back().text, kMenu);
+  }
+}
+
+TEST(DialogueTest, TypedValuesThatCouldRunCommandsAreRefused) {
+  Session run({"1", "192.0.2.10 & calc", "192.0.2.1", "255.255.255.0", "4", "1.1.1.1|x", "end"});
+  run.Go();
+  EXPECT_TRUE(run.commands.captured.empty());
+  const Text screen = run.console.Screen();
+  EXPECT_NE(screen.find("修改失败："), Text::npos);
+  EXPECT_NE(screen.find("修改DNS设置失败:"), Text::npos);
+  EXPECT_EQ(screen.find("修改成功"), Text::npos);
+}
+
+TEST(DialogueTest, DnsMenuComesBackUntilAChoiceIsMade) {
+  Session run({"1", "0", "5", "110", "2 ", "\n", "2", "last"});
+  run.Go();
+  EXPECT_EQ(run.console.Count(kMenu), 5);
+  ASSERT_EQ(run.commands.captured.size(), 1u);
+  EXPECT_EQ(run.commands.captured[0],
+            "cmd /c netsh interface ip set dns \"以太网 2\" static 114.114.114.114");
+  EXPECT_EQ(run.console.writes.back().text, "修改DNS设置成功！");
+  // The last line is read after the message and ends the run.
+  EXPECT_EQ(run.console.events.back(), "read last");
+  EXPECT_EQ(run.console.readsAtEnd, 0);
+  EXPECT_EQ(run.result, 0);
+}
+
+TEST(DialogueTest, EachDnsChoiceRunsItsCommand) {
+  struct Case {
+    std::vector<Text> choice;
+    const char* command;  // captured, or started when it begins with "netsh int"
+  } cases[] = {
+      {{"1"}, "netsh int ip set dns name=\"以太网 2\" source=dhcp"},
+      {{"2"}, "cmd /c netsh interface ip set dns \"以太网 2\" static 114.114.114.114"},
+      {{"3"}, "cmd /c netsh interface ip set dns \"以太网 2\" static 119.29.29.29"},
+      {{"4", "192.0.2.53"}, "cmd /c netsh interface ip set dns \"以太网 2\" static 192.0.2.53"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.command);
+    std::vector<Text> lines = {"1", "0"};
+    lines.insert(lines.end(), c.choice.begin(), c.choice.end());
+    lines.push_back("end");
+    Session run(lines);
+    run.Go();
+    const bool direct = Text(c.command).rfind("netsh int ", 0) == 0;
+    const std::vector<Text>& seen = direct ? run.commands.started : run.commands.captured;
+    ASSERT_FALSE(seen.empty());
+    EXPECT_EQ(seen.back(), c.command);
+    EXPECT_EQ(run.console.writes.back().text,
+              direct ? "自动获取DNS设置成功！" : "修改DNS设置成功！");
+    EXPECT_EQ(run.console.events.back(), "read end");
+  }
+}
+
+TEST(DialogueTest, DnsFailuresAreReported) {
+  // A static DNS change that netsh refuses.
+  Session refused({"1", "0", "3", "end"}, kThreeAdapters, {"配置失败。\r\n", true, 1});
+  refused.Go();
+  EXPECT_EQ(refused.console.writes.back().text, "修改DNS设置失败:配置失败。");
+
+  // Automatic DNS whose netsh cannot be started: the message stands alone, whatever the
+  // address step left behind.
+  Session unstarted({"1", "192.0.2.10", "192.0.2.1", "255.255.255.0", "1", "end"}, kThreeAdapters,
+                    {"出错了\r\n", true, 1});
+  unstarted.commands.programStarts = false;
+  unstarted.Go();
+  EXPECT_EQ(unstarted.console.writes.back().text, "修改DNS设置失败:");
+
+  // Automatic DNS that netsh refuses with a non-zero exit code is no success either.
+  Session refusedDhcp({"1", "0", "1", "end"});
+  refusedDhcp.commands.programExitCode = 1;
+  refusedDhcp.Go();
+  EXPECT_EQ(refusedDhcp.console.writes.back().text, "修改DNS设置失败:");
+}
+
+TEST(DialogueTest, NamesTheInterpreterWouldRewriteAreNeverPutOnACommandLine) {
+  // cmd expands %VAR% even between quotes, so netsh would be told about another connection.
+  Session run({"1", "192.0.2.10", "192.0.2.1", "255.255.255.0", "2", "end"},
+              {{"{44444444-0000-0000-0000-4E6574446576}", "办公 %PATH%", "192.0.2.10"}});
+  run.Go();
+  EXPECT_TRUE(run.commands.captured.empty());
+  const Text screen = run.console.Screen();
+  EXPECT_NE(screen.find("修改失败：连接名称含有"), Text::npos) << screen;
+  EXPECT_NE(screen.find("修改DNS设置失败:连接名称含有"), Text::npos) << screen;
+}
+
+TEST(DialogueTest, EndOfInputEndsTheRunAtEveryPrompt) {
+  // Each script stops at a different prompt; no command may run after the input has ended.
+  struct Case {
+    std::vector<Text> lines;
+    std::size_t captured;
+    std::size_t started;
+  } cases[] = {
+      {{}, 0, 0},                                                 // connection number
+      {{"9"}, 0, 0},                                              // number, after a refusal
+      {{"1"}, 0, 0},                                              // address
+      {{"1", "192.0.2.10"}, 0, 0},                                // gateway
+      {{"1", "192.0.2.10", "192.0.2.1"}, 0, 0},                   // mask
+      {{"1", "192.0.2.10", "192.0.2.1", "255.255.255.0"}, 1, 0},  // DNS menu
+      {{"1", "0", "5"}, 0, 1},                                    // menu again
+      {{"1", "0", "4"}, 0, 1},                                    // custom DNS server
+      {{"1", "0", "2"}, 1, 1},                                    // last line
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.lines));
+    Session run(c.lines);
+    run.Go();
+    EXPECT_EQ(run.result, 0);
+    EXPECT_EQ(run.console.readsAtEnd, 1);
+    EXPECT_EQ(run.console.events.back(), "read at end");
+    EXPECT_EQ(run.commands.captured.size(), c.captured);
+    EXPECT_EQ(run.commands.started.size(), c.started);
+  }
+}
+
+}  // namespace
+}  // namespace ipmod

@@ -1,0 +1,17 @@
+// The program: the dialogue on the real console, adapters, registry and commands.
+#include "dialogue/dialogue.h"
+#include "runtime/system.h"
+
+namespace {
+
+int32_t Start() {
+  ipmod::SystemConsole console;
+  const auto adapters = ipmod::MakeIpHelperSource();
+  ipmod::SystemRegistry registry;
+  ipmod::SystemCommandRunner commands;
+  return ipmod::Dialogue({console, *adapters, registry, commands});
+}
+
+}  // namespace
+
+int main() { return ipmod::RunStartRoutine(Start); }

@@ -1,0 +1,90 @@
+// Running commands and the netsh commands that set a static address or DNS server.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+
+#include "runtime/text.h"
+
+namespace ipmod {
+
+// How a captured command went.
+struct CapturedRun {
+  Text output;              // standard output and error, in the order the pipe received them
+  bool started = false;     // the interpreter could be started
+  uint32_t exitCode = 0;    // its exit code, once it has ended
+  uint32_t startError = 0;  // the system's error code when it could not be started
+};
+
+class CommandRunner {
+ public:
+  virtual ~CommandRunner() = default;
+  // Runs `command` behind the interpreter prefix with a hidden window and no standard input,
+  // and returns once it has ended, with everything it printed.
+  virtual CapturedRun RunCaptured(const Text& command) = 0;
+  // Starts `commandLine` in this console (see RunProgram in runtime/system.h); with wait, the
+  // program's exit code goes to `exitCode` (when given).
+  virtual bool RunProgram(const Text& commandLine, bool wait, std::optional<int32_t> showMode,
+                          uint32_t* exitCode) = 0;
+};
+
+// "cmd.exe /c " for the NT family (family > 2), "command.com /c " otherwise.
+Text InterpreterPrefix(int32_t osFamily);
+
+// The wait before a one-shot timer fires, in 100 ns units, negative for "from now":
+// interval x milliseconds per unit x -10000. Units: 0 or left out ms, 1 s, 2 min, 3 h, any
+// other value counts as that many milliseconds. Clamped to the 64-bit range.
+int64_t DueTime(int32_t interval, std::optional<int32_t> unit);
+
+// Waits for the interval while dispatching the thread's messages; returns true. Ends after the
+// interval even when no timer can be had.
+bool WaitInterval(int32_t interval, std::optional<int32_t> unit = std::nullopt);
+
+// One GetInputState check; dispatches pending messages when there are any.
+void PumpPendingInput();
+
+// The real runner: the system's own cmd.exe and netsh.exe, never a file of that name in the
+// program's or the current directory.
+class SystemCommandRunner final : public CommandRunner {
+ public:
+  CapturedRun RunCaptured(const Text& command) override;
+  bool RunProgram(const Text& commandLine, bool wait, std::optional<int32_t> showMode,
+                  uint32_t* exitCode) override;
+};
+
+// The connection name used when a caller leaves the name out.
+extern const char kDefaultConnectionName[];  // "本地连接"
+
+// netsh interface ip set address "<name>" static <ip> <mask> <gateway> 1
+Text StaticAddressCommand(const Text& ip, const Text& gateway, const Text& mask,
+                          std::optional<Text> name);
+// cmd /c netsh interface ip set dns "<name>" static <dns>
+Text StaticDnsCommand(const Text& dns, std::optional<Text> name);
+
+// True when a typed value may go on a command line: no double quote, no control byte and none
+// of & | < > ^ %.
+bool IsSafeCommandValue(const Text& value);
+
+// True when a connection name may stand between double quotes on an interpreter's command
+// line: no double quote, no control byte and no % (which the interpreter expands even there).
+bool IsSafeConnectionName(const Text& name);
+
+// The output of a failed command less one line break: the first CR LF at or after two bytes
+// before the last CR LF is removed.
+Text FailureTextFromOutput(const Text& output);
+
+// The verdict on a captured run: true when the output holds "确定" or the command ran to its
+// end with exit code 0. On false, `failureText` (when given) gets FailureTextFromOutput, or a
+// sentence saying what happened when that is empty; on true it is left untouched.
+bool JudgeRun(const CapturedRun& run, Text* failureText);
+
+// Gives the connection a static address, mask and gateway through netsh. Values or a name that
+// may not go on a command line are refused without running anything.
+bool SetStaticAddress(CommandRunner& runner, const Text& ip, const Text& gateway, const Text& mask,
+                      std::optional<Text> name, Text* failureText);
+
+// Gives the connection one static DNS server through netsh.
+bool SetStaticDns(CommandRunner& runner, const Text& dns, std::optional<Text> name,
+                  Text* failureText);
+
+}  // namespace ipmod

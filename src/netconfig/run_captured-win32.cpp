@@ -1,0 +1,124 @@
+// The captured command runner: the system's command interpreter with its standard output and
+// standard error in one anonymous pipe, read until the interpreter has ended.
+#include <windows.h>
+
+#include <cstdint>
+#include <optional>
+
+#include "netconfig/collect_output.h"
+#include "netconfig/netconfig.h"
+#include "runtime/system.h"
+#include "runtime/text.h"
+#include "runtime/win32_handle.h"
+
+namespace ipmod {
+
+namespace {
+
+// The interpreter's file in the system directory, named for the family as in InterpreterPrefix.
+Text InterpreterPath(const Text& systemDirectory, int32_t osFamily) {
+  const char* separator = systemDirectory.back() == '\\' ? "" : "\\";
+  return systemDirectory + separator + (osFamily > 2 ? "cmd.exe" : "command.com");
+}
+
+// The interpreter's pipe and process, polled by CollectOutput.
+class InterpreterOutput final : public OutputSource {
+ public:
+  InterpreterOutput(HANDLE pipe, HANDLE process) : pipe_(pipe), process_(process) {}
+
+  uint32_t BytesWaiting() override {
+    DWORD count = 0;
+    if (!PeekNamedPipe(pipe_, nullptr, 0, nullptr, &count, nullptr)) return 0;
+    return count;
+  }
+
+  uint32_t Read(ByteBlock& block) override {
+    DWORD read = 0;
+    if (!ReadFile(pipe_, block.data(), static_cast<DWORD>(block.size()), &read, nullptr)) return 0;
+    return read;
+  }
+
+  // The exit code alone cannot tell a running process from one that ended with STILL_ACTIVE
+  // (259); a signalled process handle can.
+  bool HasEnded() override {
+    DWORD exitCode = 0;
+    if (GetExitCodeProcess(process_, &exitCode) && exitCode != STILL_ACTIVE) return true;
+    return WaitForSingleObject(process_, 0) != WAIT_TIMEOUT;
+  }
+
+  void Pause() override {
+    PumpPendingInput();
+    WaitInterval(1);
+  }
+
+ private:
+  HANDLE pipe_;
+  HANDLE process_;
+};
+
+}  // namespace
+
+CapturedRun SystemCommandRunner::RunCaptured(const Text& command) {
+  CapturedRun run;
+  const Text systemDirectory = SystemDirectory();
+  if (systemDirectory.empty()) return run;  // never fall back to searching for the interpreter
+
+  SECURITY_ATTRIBUTES inheritable{};
+  inheritable.nLength = sizeof(inheritable);
+  inheritable.lpSecurityDescriptor = nullptr;
+  inheritable.bInheritHandle = TRUE;
+  ScopedHandle readEnd;
+  ScopedHandle writeEnd;
+  CreatePipe(readEnd.receive(), writeEnd.receive(), &inheritable, 0);
+  // Only the write end goes to the interpreter; a child holding the read end too could keep
+  // the pipe alive.
+  SetHandleInformation(readEnd.get(), HANDLE_FLAG_INHERIT, 0);
+
+  STARTUPINFOA startup{};
+  startup.cb = sizeof(startup);
+  startup.dwFlags = static_cast<DWORD>(BitOr(STARTF_USESHOWWINDOW, STARTF_USESTDHANDLES));
+  startup.wShowWindow = SW_HIDE;
+  startup.hStdInput = nullptr;
+  startup.hStdOutput = writeEnd.get();
+  startup.hStdError = writeEnd.get();
+
+  // The interpreter is named by its full path and runs in the system directory, so neither a
+  // cmd.exe beside this program nor a netsh.exe in our current directory is ever run.
+  const int32_t osFamily = GetOsFamily();
+  const Text application = InterpreterPath(systemDirectory, osFamily);
+  Text line = InterpreterPrefix(osFamily) + command;
+  PROCESS_INFORMATION created{};
+  const auto start = [&] {
+    if (CreateProcessA(application.c_str(), line.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                       systemDirectory.c_str(), &startup, &created)) {
+      return true;
+    }
+    run.startError = GetLastError();
+    return false;
+  };
+  // A start can fail for want of a passing resource. Nothing has run then, so one more try
+  // cannot change anything twice.
+  run.started = start() || (WaitInterval(50), start());
+  if (run.started) run.startError = 0;
+  // From now on only the interpreter and what it starts hold the write end.
+  writeEnd.reset();
+  if (!run.started) return run;
+  ScopedHandle process(created.hProcess);
+  ScopedHandle thread(created.hThread);
+  thread.reset();  // never used
+
+  InterpreterOutput output(readEnd.get(), process.get());
+  run.output = CollectOutput(output);
+
+  DWORD exitCode = 0;
+  GetExitCodeProcess(process.get(), &exitCode);
+  run.exitCode = exitCode;
+  return run;
+}
+
+bool SystemCommandRunner::RunProgram(const Text& commandLine, bool wait,
+                                     std::optional<int32_t> showMode, uint32_t* exitCode) {
+  return ipmod::RunProgram(commandLine, wait, showMode, exitCode);
+}
+
+}  // namespace ipmod

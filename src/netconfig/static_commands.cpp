@@ -1,0 +1,126 @@
+// The netsh commands that give a connection a static address or DNS server, and the verdict on
+// what they printed.
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <utility>
+
+#include "netconfig/netconfig.h"
+
+namespace ipmod {
+
+const char kDefaultConnectionName[] = "本地连接";
+
+namespace {
+
+const char kSuccessWord[] = "确定";
+const char kLineBreak[] = "\r\n";
+const char kRefusedValue[] =
+    "输入的地址含有不允许的字符（引号、控制字符或 & | < > ^ %），未执行任何命令。";
+const char kRefusedName[] =
+    "连接名称含有命令行上无法安全传递的字符（引号、控制字符或 %），未执行任何命令。";
+
+Text QuotedName(const std::optional<Text>& name) {
+  return "\"" + name.value_or(kDefaultConnectionName) + "\"";
+}
+
+Text SilentEndSentence(uint32_t exitCode) {
+  return "命令已结束，退出代码为 " + std::to_string(exitCode) + "，没有输出任何信息。";
+}
+
+Text NotStartedSentence(uint32_t error) {
+  return "无法启动命令解释器（系统错误 " + std::to_string(error) + "）。";
+}
+
+bool Refuse(Text* failureText, const char* why) {
+  if (failureText != nullptr) *failureText = why;
+  return false;
+}
+
+bool IsControlByte(unsigned char byte) { return byte < 0x20 || byte == 0x7F; }
+
+}  // namespace
+
+Text InterpreterPrefix(int32_t osFamily) {
+  return osFamily > 2 ? "cmd.exe /c " : "command.com /c ";
+}
+
+// The name is quoted so that a connection name with blanks stays one argument.
+Text StaticAddressCommand(const Text& ip, const Text& gateway, const Text& mask,
+                          std::optional<Text> name) {
+  return "netsh interface ip set address " + QuotedName(name) + " static " + ip + " " + mask + " " +
+         gateway + " 1";
+}
+
+Text StaticDnsCommand(const Text& dns, std::optional<Text> name) {
+  return "cmd /c netsh interface ip set dns " + QuotedName(name) + " static " + dns;
+}
+
+// Every byte is checked, second bytes of double-byte characters included: the interpreter sees
+// the line through a code-page conversion, and nothing may slip through a mismatch there.
+bool IsSafeCommandValue(const Text& value) {
+  for (const char c : value) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (IsControlByte(byte)) return false;
+    switch (byte) {
+      case '"':
+      case '&':
+      case '|':
+      case '<':
+      case '>':
+      case '^':
+      case '%':
+        return false;
+      default:
+        break;
+    }
+  }
+  return true;
+}
+
+bool IsSafeConnectionName(const Text& name) {
+  for (const char c : name) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (IsControlByte(byte) || byte == '"' || byte == '%') return false;
+  }
+  return true;
+}
+
+Text FailureTextFromOutput(const Text& output) {
+  const int32_t last = FindLastText(output, kLineBreak, std::nullopt, false);
+  return ReplaceText(output, kLineBreak, Text(), last - 2, 1, true);
+}
+
+bool JudgeRun(const CapturedRun& run, Text* failureText) {
+  // Older systems confirm with the word; today's netsh prints nothing on success and exits
+  // non-zero on any error.
+  if (FindText(run.output, kSuccessWord, std::nullopt, false) > 0) return true;
+  if (run.started && run.exitCode == 0) return true;
+  if (failureText != nullptr) {
+    Text text = FailureTextFromOutput(run.output);
+    if (text.empty()) {
+      text = run.started ? SilentEndSentence(run.exitCode) : NotStartedSentence(run.startError);
+    }
+    *failureText = std::move(text);
+  }
+  return false;
+}
+
+bool SetStaticAddress(CommandRunner& runner, const Text& ip, const Text& gateway, const Text& mask,
+                      std::optional<Text> name, Text* failureText) {
+  if (!IsSafeCommandValue(ip) || !IsSafeCommandValue(gateway) || !IsSafeCommandValue(mask)) {
+    return Refuse(failureText, kRefusedValue);
+  }
+  if (name && !IsSafeConnectionName(*name)) return Refuse(failureText, kRefusedName);
+  return JudgeRun(runner.RunCaptured(StaticAddressCommand(ip, gateway, mask, std::move(name))),
+                  failureText);
+}
+
+bool SetStaticDns(CommandRunner& runner, const Text& dns, std::optional<Text> name,
+                  Text* failureText) {
+  if (!IsSafeCommandValue(dns)) return Refuse(failureText, kRefusedValue);
+  if (name && !IsSafeConnectionName(*name)) return Refuse(failureText, kRefusedName);
+  return JudgeRun(runner.RunCaptured(StaticDnsCommand(dns, std::move(name))), failureText);
+}
+
+}  // namespace ipmod

@@ -1,0 +1,54 @@
+#include "runtime/console.h"
+
+namespace ipmod {
+
+namespace {
+
+struct ColourValues {
+  uint16_t foreground;
+  uint16_t background;
+};
+
+// Indexed by colour code - 1; the dialogue's order is not the order of the attribute bits.
+constexpr ColourValues kColourTable[] = {
+    {0x00, 0x00},  // black
+    {0x04, 0x40},  // red
+    {0x02, 0x20},  // green
+    {0x06, 0x60},  // yellow
+    {0x01, 0x10},  // blue
+    {0x05, 0x50},  // magenta
+    {0x03, 0x30},  // cyan
+    {0x07, 0x70},  // white
+    {0x08, 0x80},  // grey
+    {0x0C, 0xC0},  // bright red
+    {0x0A, 0xA0},  // bright green
+    {0x0E, 0xE0},  // bright yellow
+    {0x09, 0x90},  // bright blue
+    {0x0D, 0xD0},  // bright magenta
+    {0x0B, 0xB0},  // bright cyan
+    {0x0F, 0xF0},  // bright white
+};
+constexpr ColourValues kDefaultColour = {0x07, 0x70};
+
+const ColourValues& ColourFor(int32_t code) {
+  const uint32_t low = static_cast<uint32_t>(code) & 0xFFFFu;
+  if (low >= 1 && low <= sizeof(kColourTable) / sizeof(kColourTable[0])) {
+    return kColourTable[low - 1];
+  }
+  return kDefaultColour;
+}
+
+}  // namespace
+
+uint16_t ConsoleAttribute(int32_t foreground, int32_t background) {
+  return static_cast<uint16_t>(ColourFor(foreground).foreground | ColourFor(background).background);
+}
+
+Text TrimLineEnd(const Text& line) {
+  std::size_t end = line.size();
+  // Bytes of 0x80 and above are not control bytes, so a double-byte character stays whole.
+  while (end > 1 && static_cast<unsigned char>(line[end - 1]) < 0x20) --end;
+  return line.substr(0, end);
+}
+
+}  // namespace ipmod

@@ -1,0 +1,62 @@
+// The operator's console: coloured text at a screen position or at the cursor, and lines
+// read from standard input.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+
+#include "runtime/text.h"
+
+namespace ipmod {
+
+// Colour codes as the dialogue passes them (not the console's own attribute bits).
+enum ConsoleColour : int32_t {
+  kBlack = 1,
+  kRed,
+  kGreen,
+  kYellow,
+  kBlue,
+  kMagenta,
+  kCyan,
+  kWhite,
+  kGrey,
+  kBrightRed,
+  kBrightGreen,
+  kBrightYellow,
+  kBrightBlue,
+  kBrightMagenta,
+  kBrightCyan,
+  kBrightWhite,
+};
+
+// The console attribute word for a foreground and a background colour code. Only the low 16
+// bits of each code count; an unknown code gives white (0x07 foreground, 0x70 background).
+uint16_t ConsoleAttribute(int32_t foreground, int32_t background);
+
+// The longest line ReadLine returns at once; the rest of a longer line stays for the next read.
+constexpr int kLineLimit = 2048;
+
+// Cuts a line as read (line feed included) at its end: from the last byte down to the
+// second, every byte below 0x20 goes, up to the first that is not. The first byte always stays,
+// so an empty line ("\n") stays "\n".
+Text TrimLineEnd(const Text& line);
+
+class Console {
+ public:
+  virtual ~Console() = default;
+
+  // Writes `text` byte for byte ("%" is not special) in the given colours, at (column, row) of
+  // the screen buffer when both are given, else at the cursor. restoreCursor puts the cursor
+  // back where it was. The console's attribute is restored afterwards. Returns true when every
+  // console call succeeded; writes nothing when standard output is not a console.
+  virtual bool WriteText(std::optional<int32_t> column, std::optional<int32_t> row,
+                         bool restoreCursor, int32_t foreground, int32_t background,
+                         const Text& text) = 0;
+
+  // One line of standard input, at most kLineLimit bytes, cut by TrimLineEnd. An empty line
+  // gives "\n"; the end of input (or a read error) gives the empty text. With echo = false
+  // the line is read keystroke by keystroke without echo.
+  virtual Text ReadLine(std::optional<bool> echo = std::nullopt) = 0;
+};
+
+}  // namespace ipmod

@@ -1,0 +1,860 @@
+#!/usr/bin/env python3
+"""End-to-end runs of ipmod.exe under 64-bit Wine, one isolated scenario at a time.
+
+Each `Scenario` gets:
+- a network namespace with made-up adapters (port-less bridges with fixed MACs, documentation
+  range addresses, IPv6 off, a default route, a resolv.conf of its own);
+- a Wine prefix copied from one golden prefix per test run, whose system32\\netsh.exe is the
+  project's stand-in netsh (used because WINEDLLOVERRIDES says netsh.exe=n);
+- the connection names seeded into the prefix's registry, with `reg add` run inside the
+  namespace;
+- a copy of ipmod.exe in a folder of its own, started inside the namespace in a tmux console
+  of 120x40 on a private socket, or with standard input from a FIFO and/or standard output to a
+  file.
+
+The test drives it by typing lines, polls the pane for expected text, reads the screen back
+with colours, the stand-in's call log and the program's exit status. Everything a scenario made
+is removed when it ends, whatever happened; leftovers of aborted runs (owner process gone) are
+removed on the next run.
+
+Settings come from the environment:
+  IPMOD_E2E_PROGRAM   path of the built ipmod.exe (x86_64)
+  IPMOD_E2E_NETSH     path of the built stand-in netsh.exe
+  IPMOD_E2E_PLANTED   path of the marker program planted beside the program (optional)
+  IPMOD_E2E_GOLDEN    golden prefix to use (made here, under a lock, when missing); without it
+                      each test process makes a private one and removes it at exit
+
+Command line (used by CTest):
+  harness.py make-golden PREFIX NETSH   make a fresh golden prefix
+  harness.py remove-golden PREFIX       remove it
+"""
+
+import atexit
+import fcntl
+import json
+import os
+import re
+import shlex
+import shutil
+import signal
+import subprocess
+import sys
+import time
+import unicodedata
+from dataclasses import dataclass
+from typing import Callable, Dict, List, Optional, Sequence
+
+TAG = "ipmod-e2e"
+WINE = "/usr/lib/wine/wine64"
+WINESERVER = "wineserver"
+CONNECTION_KEY = ("HKLM\\SYSTEM\\CurrentControlSet\\Control\\Network\\"
+                  "{4D36E972-E325-11CE-BFC1-08002BE10318}\\%s\\Connection")
+SCREEN_WIDTH = 120
+SCREEN_HEIGHT = 40
+DEFAULT_TIMEOUT = 30.0
+POLL_INTERVAL = 0.03
+
+# Files of a prefix that Wine never writes after wineboot: scenario copies share them with the
+# golden prefix through hard links. Everything else (the registry files above all, which Wine
+# rewrites in place) is copied.
+SHARED_SUFFIXES = {".dll", ".exe", ".sys", ".drv", ".ocx", ".cpl", ".acm", ".tlb", ".nls",
+                   ".ax", ".ds", ".com", ".msstyles", ".icm"}
+GOLDEN_READY = ".ipmod-e2e-golden-ready"
+
+
+class HarnessError(RuntimeError):
+    """The test machine cannot run a scenario (missing tool, no root, setup step failed)."""
+
+
+# ----------------------------------------------------------------------------- helpers
+
+def run(args: Sequence[str], *, check=True, timeout=120, env=None,
+        input_bytes=None) -> subprocess.CompletedProcess:
+    """Runs a command; on failure raises HarnessError with its output."""
+    try:
+        done = subprocess.run(list(args), input=input_bytes, stdout=subprocess.PIPE,
+                              stderr=subprocess.PIPE, timeout=timeout, env=env)
+    except subprocess.TimeoutExpired as err:
+        raise HarnessError(f"timed out after {timeout}s: {shlex.join(args)}") from err
+    if check and done.returncode != 0:
+        raise HarnessError(f"exit {done.returncode}: {shlex.join(args)}\n"
+                           f"{done.stdout.decode(errors='replace')}"
+                           f"{done.stderr.decode(errors='replace')}")
+    return done
+
+
+def windows_path(path: str) -> str:
+    """The Z: drive path of a Linux path, as Wine maps it."""
+    return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
+def wine_environment(prefix: str, extra: Optional[Dict[str, str]] = None) -> Dict[str, str]:
+    """A clean environment for Wine commands of one prefix (nothing inherited but the basics)."""
+    env = {
+        "PATH": os.environ.get("PATH", "/usr/local/bin:/usr/bin:/bin"),
+        "HOME": os.environ.get("HOME", "/root"),
+        "USER": os.environ.get("USER", "root"),
+        "WINEPREFIX": prefix,
+        "WINELOADER": WINE,
+        "WINEARCH": "win64",
+        "WINEDEBUG": "-all",
+        "WINEDLLOVERRIDES": "netsh.exe=n",
+        "LANG": "zh_CN.UTF-8",
+        "LC_ALL": "zh_CN.UTF-8",
+    }
+    env.update(extra or {})
+    return env
+
+
+def pid_alive(pid: int) -> bool:
+    try:
+        os.kill(pid, 0)
+    except ProcessLookupError:
+        return False
+    except PermissionError:
+        return True
+    return True
+
+
+def check_machine() -> None:
+    """Fails loudly when this machine cannot run the suite (it needs root for namespaces)."""
+    if os.geteuid() != 0:
+        raise HarnessError("the end-to-end suite needs root: it makes network namespaces")
+    for tool in ("ip", "tmux", WINESERVER):
+        if shutil.which(tool) is None:
+            raise HarnessError(f"the end-to-end suite needs '{tool}' on PATH")
+    if not os.access(WINE, os.X_OK):
+        raise HarnessError(f"the end-to-end suite needs {WINE}")
+    done = run(["ip", "netns", "list"], check=False)
+    if done.returncode != 0:
+        raise HarnessError("'ip netns' is not available: " + done.stderr.decode(errors="replace"))
+
+
+# ----------------------------------------------------------------------------- golden prefix
+
+def make_golden(prefix: str, netsh: str) -> None:
+    """Makes a fresh prefix at `prefix` with the stand-in netsh in system32."""
+    if os.path.exists(prefix):
+        remove_golden(prefix)
+    os.makedirs(os.path.dirname(os.path.abspath(prefix)), exist_ok=True)
+    env = wine_environment(prefix)
+    run([WINE, "wineboot", "-i"], env=env, timeout=300)
+    run([WINESERVER, "-w"], env=env, timeout=300)
+    install_netsh(prefix, netsh)
+    with open(os.path.join(prefix, GOLDEN_READY), "w") as stamp:
+        stamp.write(f"{os.getpid()}\n")
+
+
+def install_netsh(prefix: str, netsh: str) -> None:
+    """Puts the stand-in over system32\\netsh.exe unless it is there already.
+
+    Writes a new file and renames it, so copies that hard-link the old one keep it."""
+    target = os.path.join(prefix, "drive_c", "windows", "system32", "netsh.exe")
+    with open(netsh, "rb") as wanted:
+        data = wanted.read()
+    try:
+        with open(target, "rb") as present:
+            if present.read() == data:
+                return
+    except FileNotFoundError:
+        pass
+    temporary = target + ".new"
+    with open(temporary, "wb") as out:
+        out.write(data)
+    os.replace(temporary, target)
+
+
+def remove_golden(prefix: str) -> None:
+    if os.path.isdir(prefix):
+        run([WINESERVER, "-k"], env=wine_environment(prefix), check=False, timeout=30)
+    shutil.rmtree(prefix, ignore_errors=True)
+
+
+_private_golden: Optional[str] = None
+
+
+def golden_prefix(config: "Config") -> str:
+    """The golden prefix of this test run; made on first use when it is missing."""
+    global _private_golden
+    if config.golden:
+        with open(config.golden + ".lock", "w") as lock:
+            fcntl.flock(lock, fcntl.LOCK_EX)
+            if not os.path.exists(os.path.join(config.golden, GOLDEN_READY)):
+                make_golden(config.golden, config.netsh)
+            else:
+                install_netsh(config.golden, config.netsh)
+        return config.golden
+    if _private_golden is None:
+        path = os.path.join(config.work_root, f"{TAG}-{os.getpid()}-golden")
+        atexit.register(remove_golden, path)
+        make_golden(path, config.netsh)
+        _private_golden = path
+    return _private_golden
+
+
+def copy_prefix(golden: str, target: str) -> None:
+    """Copies a prefix: Wine's binaries as hard links, everything else as real copies."""
+    for directory, subdirectories, files in os.walk(golden):
+        relative = os.path.relpath(directory, golden)
+        destination = os.path.normpath(os.path.join(target, relative))
+        os.makedirs(destination, exist_ok=True)
+        shutil.copystat(directory, destination)
+        for name in subdirectories + files:
+            source = os.path.join(directory, name)
+            copy = os.path.join(destination, name)
+            if os.path.islink(source):
+                os.symlink(os.readlink(source), copy)
+                if name in subdirectories:
+                    subdirectories.remove(name)  # os.walk does not follow it anyway
+            elif name in files:
+                if name == GOLDEN_READY:
+                    continue
+                if os.path.splitext(name)[1].lower() in SHARED_SUFFIXES:
+                    try:
+                        os.link(source, copy)
+                        continue
+                    except OSError:
+                        pass
+                shutil.copy2(source, copy)
+
+
+# ----------------------------------------------------------------------------- screen
+
+COLOUR_NAMES = ["black", "red", "green", "yellow", "blue", "magenta", "cyan", "white"]
+
+
+@dataclass
+class Cell:
+    char: str
+    fg: Optional[str]  # None: the terminal's default foreground
+    bg: Optional[str]
+    bold: bool
+
+
+def _colour_from_sgr(params: List[int], i: int, base: int):
+    """Reads one colour from SGR parameters at i (30..37/90..97 style, or 38;5;n, 38;2;r;g;b).
+
+    Returns (colour or None for default, next index)."""
+    code = params[i]
+    if code == base + 9:
+        return None, i + 1
+    if base <= code <= base + 7:
+        return COLOUR_NAMES[code - base], i + 1
+    if base + 60 <= code <= base + 67:
+        return "bright-" + COLOUR_NAMES[code - base - 60], i + 1
+    if code == base + 8 and i + 1 < len(params):
+        if params[i + 1] == 5 and i + 2 < len(params):
+            n = params[i + 2]
+            if n < 8:
+                return COLOUR_NAMES[n], i + 3
+            if n < 16:
+                return "bright-" + COLOUR_NAMES[n - 8], i + 3
+            return f"palette-{n}", i + 3
+        if params[i + 1] == 2 and i + 4 < len(params):
+            return "rgb-%02x%02x%02x" % tuple(params[i + 2:i + 5]), i + 5
+    return None, i + 1
+
+
+_ESCAPE = re.compile(r"\x1b\[([0-9;:]*)([A-Za-z])|\x1b\][^\x07\x1b]*(?:\x07|\x1b\\)")
+
+
+def char_width(char: str) -> int:
+    return 2 if unicodedata.east_asian_width(char) in ("W", "F") else 1
+
+
+class Screen:
+    """One capture of the pane: rows of cells with their colours.
+
+    Cells are characters as tmux shows them: a CJK character is one cell here (it fills two
+    terminal columns). `column` gives terminal columns where they matter."""
+
+    def __init__(self, captured: str):
+        self.rows: List[List[Cell]] = []
+        fg = bg = None
+        bold = False
+        for line in captured.split("\n")[:SCREEN_HEIGHT]:
+            cells: List[Cell] = []
+            position = 0
+            for match in _ESCAPE.finditer(line):
+                for char in line[position:match.start()]:
+                    cells.append(Cell(char, fg, bg, bold))
+                position = match.end()
+                if match.group(2) != "m":
+                    continue
+                params = [int(p) if p else 0 for p in re.split("[;:]", match.group(1))]
+                i = 0
+                while i < len(params):
+                    code = params[i]
+                    if code == 0:
+                        fg = bg = None
+                        bold = False
+                        i += 1
+                    elif code == 1:
+                        bold = True
+                        i += 1
+                    elif code == 22:
+                        bold = False
+                        i += 1
+                    elif 30 <= code <= 39 or 90 <= code <= 97:
+                        fg, i = _colour_from_sgr(params, i, 30)
+                    elif 40 <= code <= 49 or 100 <= code <= 107:
+                        bg, i = _colour_from_sgr(params, i, 40)
+                    else:
+                        i += 1
+            for char in line[position:]:
+                cells.append(Cell(char, fg, bg, bold))
+            self.rows.append(cells)
+        while len(self.rows) < SCREEN_HEIGHT:
+            self.rows.append([])
+
+    def text(self, row: int) -> str:
+        """The row's characters, trailing blanks removed."""
+        return "".join(cell.char for cell in self.rows[row]).rstrip(" ")
+
+    @property
+    def lines(self) -> List[str]:
+        return [self.text(row) for row in range(len(self.rows))]
+
+    def __str__(self) -> str:
+        """The screen as plain text, with a row number per line (for failure messages)."""
+        last = max([i for i, line in enumerate(self.lines) if line] or [0])
+        return "\n".join(f"{i:2}|{self.lines[i]}" for i in range(last + 1))
+
+    def coloured(self) -> str:
+        """The screen with colour runs marked as [colour:text] (for failure messages)."""
+        out = []
+        for row in range(len(self.rows)):
+            if not self.text(row):
+                continue
+            runs = "".join(f"[{c or 'default'}:{t}]" for t, c in self.runs(row))
+            out.append(f"{row:2}|{runs}")
+        return "\n".join(out)
+
+    def runs(self, row: int):
+        """The row as (text, foreground) runs of equal colour, trailing blanks removed."""
+        cells = self.rows[row][:len(self.text(row))]
+        result = []
+        for cell in cells:
+            if result and result[-1][1] == cell.fg:
+                result[-1] = (result[-1][0] + cell.char, cell.fg)
+            else:
+                result.append((cell.char, cell.fg))
+        return result
+
+    def find(self, text: str) -> List[tuple]:
+        """Every (row, cell index) where `text` starts within one row."""
+        hits = []
+        for row, line in enumerate(self.lines):
+            start = line.find(text)
+            while start >= 0:
+                hits.append((row, start))
+                start = line.find(text, start + 1)
+        return hits
+
+    def count(self, text: str) -> int:
+        return len(self.find(text))
+
+    def colours(self, row: int, start: int, length: int) -> set:
+        """The foreground colours of the cells start..start+length-1 of a row."""
+        return {cell.fg for cell in self.rows[row][start:start + length]}
+
+    def colours_of(self, row: int, text: str) -> set:
+        """The foreground colours of the first occurrence of `text` in a row (empty set when
+        it is not there)."""
+        start = self.text(row).find(text)
+        return set() if start < 0 else self.colours(row, start, len(text))
+
+    def column(self, row: int, index: int) -> int:
+        """Terminal column of a cell index (CJK characters fill two columns)."""
+        return sum(char_width(cell.char) for cell in self.rows[row][:index])
+
+
+# ----------------------------------------------------------------------------- scenario
+
+@dataclass
+class Config:
+    program: str
+    netsh: str
+    planted: Optional[str]
+    golden: Optional[str]
+    work_root: str
+
+    @staticmethod
+    def from_environment() -> "Config":
+        missing = [n for n in ("IPMOD_E2E_PROGRAM", "IPMOD_E2E_NETSH") if not os.environ.get(n)]
+        if missing:
+            raise HarnessError("set " + " and ".join(missing) +
+                               " to the built ipmod.exe and stand-in netsh.exe")
+        program = os.path.abspath(os.environ["IPMOD_E2E_PROGRAM"])
+        netsh = os.path.abspath(os.environ["IPMOD_E2E_NETSH"])
+        for path in (program, netsh):
+            if not os.path.isfile(path):
+                raise HarnessError(f"not built: {path}")
+        planted = os.environ.get("IPMOD_E2E_PLANTED") or None
+        if planted and not os.path.isfile(planted):
+            raise HarnessError(f"not built: {planted}")
+        golden = os.environ.get("IPMOD_E2E_GOLDEN") or None
+        if golden:
+            golden = os.path.abspath(golden)
+        # Scenario prefixes sit beside the golden one, so that hard links work.
+        root = os.path.dirname(golden) if golden else "/tmp"
+        return Config(program, netsh, planted and os.path.abspath(planted), golden, root)
+
+
+@dataclass
+class Adapter:
+    """One made-up adapter: a port-less bridge in the scenario's namespace."""
+    link: str                      # Linux link name, at most 15 bytes
+    mac: str
+    address: str                   # with prefix length, e.g. "192.0.2.10/24"
+    name: Optional[str] = None     # connection name in the registry; None: no Connection key
+    ifindex: int = 0               # filled in when the link exists
+
+    @property
+    def ip(self) -> str:
+        return self.address.split("/")[0]
+
+    @property
+    def adapter_name(self) -> str:
+        """AdapterName as Wine's GetAdaptersInfo reports it."""
+        return "{%08X-0000-0000-0000-4E6574446576}" % self.ifindex
+
+
+@dataclass
+class Reply:
+    """What the stand-in netsh prints and returns for one call."""
+    output: bytes = b""
+    exit_code: int = 0
+
+
+def gbk(text: str) -> bytes:
+    return text.encode("gbk")
+
+
+_sequence = 0
+_leftovers_cleaned = False
+
+
+def _scenario_id() -> str:
+    global _sequence
+    _sequence += 1
+    return f"{TAG}-{os.getpid()}-{_sequence}"
+
+
+def _owner_pid(name: str) -> Optional[int]:
+    match = re.match(re.escape(TAG) + r"-(\d+)-", name)
+    return int(match.group(1)) if match else None
+
+
+def clean_leftovers(work_root: str) -> None:
+    """Removes what scenarios of dead test processes left behind."""
+    names = set()
+    done = run(["ip", "netns", "list"], check=False)
+    for line in done.stdout.decode(errors="replace").splitlines():
+        if line.startswith(TAG + "-"):
+            names.add(line.split()[0])
+    for folder in ("/etc/netns", work_root, "/tmp"):
+        try:
+            entries = os.listdir(folder)
+        except OSError:
+            continue
+        for entry in entries:
+            if entry.startswith(TAG + "-"):
+                names.add(entry[:-5] if entry.endswith(".sock") else entry)
+    for name in sorted(names):
+        pid = _owner_pid(name)
+        if pid is None or pid == os.getpid() or pid_alive(pid):
+            continue
+        if name.endswith("-golden"):
+            remove_golden(os.path.join(work_root, name))
+            continue
+        _teardown(name, os.path.join(work_root, name), f"/tmp/{name}.sock")
+
+
+def _teardown(ident: str, directory: str, socket: str) -> List[str]:
+    """Ends and removes everything of one scenario; returns what went wrong (for reports)."""
+    problems = []
+    if os.path.exists(socket):
+        run(["tmux", "-S", socket, "kill-server"], check=False, timeout=10)
+    prefix = os.path.join(directory, "prefix")
+    if os.path.isdir(prefix):
+        env = wine_environment(prefix)
+        done = run([WINESERVER, "-k"], env=env, check=False, timeout=30)
+        if done.returncode not in (0, 1):
+            problems.append(f"wineserver -k: exit {done.returncode}")
+        # Wait until it is gone: a later prefix may get this one's inode, and with it the same
+        # server socket directory.
+        run([WINESERVER, "-w"], env=env, check=False, timeout=30)
+    if os.path.exists(f"/run/netns/{ident}"):
+        done = run(["ip", "netns", "pids", ident], check=False, timeout=10)
+        for pid in done.stdout.decode().split():
+            try:
+                os.kill(int(pid), signal.SIGKILL)
+            except (ProcessLookupError, ValueError):
+                pass
+        done = run(["ip", "netns", "del", ident], check=False, timeout=30)
+        if done.returncode != 0:
+            problems.append("ip netns del: " + done.stderr.decode(errors="replace").strip())
+    shutil.rmtree(f"/etc/netns/{ident}", ignore_errors=True)
+    shutil.rmtree(directory, ignore_errors=True)
+    try:
+        os.unlink(socket)
+    except FileNotFoundError:
+        pass
+    return problems
+
+
+DEFAULT_DNS = ("192.0.2.53", "198.51.100.53")
+
+
+class Scenario:
+    """One run of ipmod.exe on its own adapters, prefix and console. Use as a context manager.
+
+    stdin:  "console" (typed in the pane) or "fifo" (`send`/`close_input`)
+    stdout: "console" or "file" (read with `output_bytes`)
+    replies: stand-in netsh answer per call number (1-based); `default_reply` for the rest
+    planted: folder of the program also holds the marker program as netsh.exe, netsh.com,
+             cmd.exe, and a netsh.bat; whatever of them runs appends to `planted_calls`
+    """
+
+    def __init__(self, adapters: Sequence[Adapter], *, gateway: str = "192.0.2.1",
+                 dns: Sequence[str] = DEFAULT_DNS, replies: Optional[Dict[int, Reply]] = None,
+                 default_reply: Optional[Reply] = None, stdin: str = "console",
+                 stdout: str = "console", planted: bool = False,
+                 config: Optional[Config] = None):
+        assert stdin in ("console", "fifo") and stdout in ("console", "file")
+        self.config = config or Config.from_environment()
+        self.adapters = list(adapters)
+        self.gateway = gateway
+        self.dns = list(dns)
+        self.replies = dict(replies or {})
+        self.default_reply = default_reply
+        self.stdin = stdin
+        self.stdout = stdout
+        self.planted = planted
+        self.ident = _scenario_id()
+        self.directory = os.path.join(self.config.work_root, self.ident)
+        self.socket = f"/tmp/{self.ident}.sock"
+        self.prefix = os.path.join(self.directory, "prefix")
+        self.app = os.path.join(self.directory, "app")
+        self.log_path = os.path.join(self.directory, "netsh.log")
+        self.planted_log_path = os.path.join(self.directory, "planted.log")
+        self.status_path = os.path.join(self.directory, "status")
+        self.output_path = os.path.join(self.directory, "output.bin")
+        self.fifo_path = os.path.join(self.directory, "input.fifo")
+        self._fifo: Optional[int] = None
+        self.started_at = 0.0
+        self.last_screen: Optional[Screen] = None
+
+    # -- life cycle
+
+    def __enter__(self) -> "Scenario":
+        global _leftovers_cleaned
+        check_machine()
+        if not _leftovers_cleaned:
+            clean_leftovers(self.config.work_root)
+            _leftovers_cleaned = True
+        golden = golden_prefix(self.config)
+        try:
+            os.makedirs(self.directory)
+            self._make_namespace()
+            copy_prefix(golden, self.prefix)
+            self._seed_registry()
+            self._prepare_app()
+            self._launch()
+        except BaseException:
+            self._cleanup()
+            raise
+        return self
+
+    def __exit__(self, kind, error, trace) -> bool:
+        if error is not None:
+            sys.stderr.write(self.diagnostics())
+        problems = self._cleanup()
+        if problems and error is None:
+            raise HarnessError(f"cleanup of {self.ident}: " + "; ".join(problems))
+        return False
+
+    def _cleanup(self) -> List[str]:
+        if self._fifo is not None:
+            try:
+                os.close(self._fifo)
+            except OSError:
+                pass
+            self._fifo = None
+        return _teardown(self.ident, self.directory, self.socket)
+
+    def diagnostics(self) -> str:
+        """What the scenario shows now: screen with colours, netsh log, exit status."""
+        parts = [f"--- scenario {self.ident}"]
+        try:
+            screen = self.screen() if os.path.exists(self.socket) else self.last_screen
+            if screen is not None:
+                parts.append("screen:\n" + screen.coloured())
+        except Exception as err:  # diagnostics must not hide the original failure
+            parts.append(f"screen unavailable: {err}")
+        if os.path.exists(self.log_path):
+            parts.append(f"netsh log: {self.netsh_calls()!r}")
+        if os.path.exists(self.planted_log_path):
+            parts.append(f"planted log: {self.planted_calls()!r}")
+        parts.append(f"exit status: {self.exit_status()!r}")
+        return "\n".join(parts) + "\n"
+
+    # -- set-up steps
+
+    def _make_namespace(self) -> None:
+        ns = self.ident
+        run(["ip", "netns", "add", ns])
+        run(["ip", "netns", "exec", ns, "sh", "-c",
+             "echo 1 > /proc/sys/net/ipv6/conf/all/disable_ipv6 && "
+             "echo 1 > /proc/sys/net/ipv6/conf/default/disable_ipv6"])
+        commands = []
+        for adapter in self.adapters:
+            commands += [f"link add {adapter.link} type bridge",
+                         f"link set {adapter.link} address {adapter.mac}",
+                         f"addr add {adapter.address} dev {adapter.link}",
+                         f"link set {adapter.link} up"]
+        if self.gateway:
+            commands.append(f"route add default via {self.gateway}")
+        run(["ip", "-n", ns, "-batch", "-"], input_bytes="\n".join(commands).encode() + b"\n")
+        links = json.loads(run(["ip", "-n", ns, "-j", "link", "show"]).stdout)
+        index = {link["ifname"]: link["ifindex"] for link in links}
+        for adapter in self.adapters:
+            adapter.ifindex = index[adapter.link]
+        os.makedirs(f"/etc/netns/{ns}", exist_ok=True)
+        with open(f"/etc/netns/{ns}/resolv.conf", "w") as resolv:
+            resolv.write("".join(f"nameserver {server}\n" for server in self.dns))
+
+    def run_wine(self, *args: str, timeout=60) -> None:
+        """Runs a Wine command inside the scenario's namespace, prefix and environment (the
+        program's own, stand-in settings included); raises HarnessError when it fails.
+
+        Its output goes to a file, not a pipe: the wineserver it starts inherits the handles
+        and would hold a pipe open for as long as it lingers."""
+        env = self._environment()
+        command = ["ip", "netns", "exec", self.ident, "env", "-i"]
+        command += [f"{k}={v}" for k, v in env.items()] + [WINE, *args]
+        with open(os.path.join(self.directory, "wine-command.log"), "w+b") as log:
+            try:
+                code = subprocess.call(command, stdin=subprocess.DEVNULL, stdout=log,
+                                       stderr=subprocess.STDOUT, timeout=timeout)
+            except subprocess.TimeoutExpired as err:
+                raise HarnessError(f"timed out after {timeout}s: {shlex.join(command)}") from err
+            if code != 0:
+                log.seek(0)
+                raise HarnessError(f"exit {code}: {shlex.join(command)}\n"
+                                   + log.read().decode(errors="replace"))
+
+    def _seed_registry(self) -> None:
+        for adapter in self.adapters:
+            if adapter.name is None:
+                continue
+            self.run_wine("reg", "add", CONNECTION_KEY % adapter.adapter_name, "/v", "Name",
+                       "/t", "REG_SZ", "/d", adapter.name, "/f")
+
+    def _prepare_app(self) -> None:
+        os.makedirs(self.app)
+        shutil.copy2(self.config.program, os.path.join(self.app, "ipmod.exe"))
+        if self.planted:
+            if not self.config.planted:
+                raise HarnessError("set IPMOD_E2E_PLANTED to the built marker program")
+            for name in ("netsh.exe", "netsh.com", "cmd.exe"):
+                shutil.copy2(self.config.planted, os.path.join(self.app, name))
+            with open(os.path.join(self.app, "netsh.bat"), "wb") as batch:
+                batch.write(b"@echo netsh.bat %*>>\"" +
+                            windows_path(self.planted_log_path).encode() + b"\"\r\n")
+
+    def _environment(self) -> Dict[str, str]:
+        """The environment of every Wine command of the scenario; writes the reply files."""
+        extra = {"FAKE_NETSH_LOG": windows_path(self.log_path),
+                 "IPMOD_E2E_PLANTED_LOG": windows_path(self.planted_log_path),
+                 "TERM": "screen"}
+        replies = dict(self.replies)
+        if self.default_reply is not None:
+            replies[0] = self.default_reply
+        for number, reply in replies.items():
+            suffix = f"_{number}" if number else ""
+            path = os.path.join(self.directory, f"reply{suffix}.bin")
+            with open(path, "wb") as out:
+                out.write(reply.output)
+            extra["FAKE_NETSH_REPLY" + suffix] = windows_path(path)
+            extra["FAKE_NETSH_EXIT" + suffix] = str(reply.exit_code)
+        return wine_environment(self.prefix, extra)
+
+    def _launch(self) -> None:
+        env = self._environment()
+        redirections = ""
+        if self.stdin == "fifo":
+            os.mkfifo(self.fifo_path)
+            redirections += " < " + shlex.quote(self.fifo_path)
+        if self.stdout == "file":
+            redirections += " > " + shlex.quote(self.output_path)
+        status = shlex.quote(self.status_path)
+        script = "\n".join([
+            "stty susp undef",
+            "cd " + shlex.quote(self.directory),
+            "ip netns exec " + shlex.quote(self.ident) + " env -i " +
+            " ".join(shlex.quote(f"{k}={v}") for k, v in env.items()) + " " + WINE + " " +
+            shlex.quote(os.path.join(self.app, "ipmod.exe")) + redirections,
+            f"echo $? > {status}.part && mv {status}.part {status}",
+            "exec sleep 1000000",
+        ]) + "\n"
+        script_path = os.path.join(self.directory, "run.sh")
+        with open(script_path, "w") as out:
+            out.write(script)
+        conf_path = os.path.join(self.directory, "tmux.conf")
+        with open(conf_path, "w") as out:
+            out.write("set -g status off\nset -g history-limit 0\n")
+        self.started_at = time.monotonic()
+        run(["tmux", "-S", self.socket, "-f", conf_path, "new-session", "-d",
+             "-x", str(SCREEN_WIDTH), "-y", str(SCREEN_HEIGHT), "-s", "main",
+             "sh " + shlex.quote(script_path)], timeout=30)
+        if self.stdin == "fifo":
+            self._open_fifo()
+
+    def _open_fifo(self, timeout=DEFAULT_TIMEOUT) -> None:
+        deadline = time.monotonic() + timeout
+        while True:
+            try:
+                self._fifo = os.open(self.fifo_path, os.O_WRONLY | os.O_NONBLOCK)
+                os.set_blocking(self._fifo, True)
+                return
+            except OSError:
+                if time.monotonic() > deadline:
+                    raise HarnessError("the program never opened its standard input")
+                time.sleep(POLL_INTERVAL)
+
+    # -- driving
+
+    def _tmux(self, *args: str) -> subprocess.CompletedProcess:
+        return run(["tmux", "-S", self.socket, *args], timeout=30)
+
+    def type(self, text: str) -> None:
+        """Types text literally (UTF-8 in the pane; the console hands it on as GBK).
+
+        Sent as hex bytes: tmux would take a trailing ";" of a literal argument for a command
+        separator."""
+        data = text.encode("utf-8")
+        if data:
+            self._tmux("send-keys", "-t", "main", "-H", *(f"{byte:02x}" for byte in data))
+
+    def key(self, *names: str) -> None:
+        """Presses keys by tmux name, e.g. "Enter", "C-z"."""
+        self._tmux("send-keys", "-t", "main", *names)
+
+    def type_line(self, text: str) -> None:
+        self.type(text)
+        self.key("Enter")
+
+    def end_input_by_keyboard(self) -> None:
+        """Ctrl+Z, Enter: end of input for the console's line reading."""
+        self.key("C-z")
+        self.key("Enter")
+
+    def send(self, data: bytes) -> None:
+        """Writes bytes to the program's standard input (stdin="fifo")."""
+        assert self._fifo is not None, "standard input is not a FIFO or is closed"
+        os.write(self._fifo, data)
+
+    def close_input(self) -> None:
+        """Closes the FIFO's only writer: the program sees the end of its input."""
+        assert self._fifo is not None
+        os.close(self._fifo)
+        self._fifo = None
+
+    # -- observing
+
+    def screen(self) -> Screen:
+        captured = self._tmux("capture-pane", "-p", "-e", "-t", "main").stdout
+        self.last_screen = Screen(captured.decode("utf-8", errors="replace"))
+        return self.last_screen
+
+    def wait_until(self, condition: Callable[[Screen], bool], what: str,
+                   timeout: float = DEFAULT_TIMEOUT) -> Screen:
+        """Polls the pane until `condition(screen)` holds; AssertionError when it never does."""
+        deadline = time.monotonic() + timeout
+        while True:
+            screen = self.screen()
+            if condition(screen):
+                return screen
+            status = self.exit_status()
+            if status is not None:
+                # One more look: the last output may have landed just before the exit.
+                screen = self.screen()
+                if condition(screen):
+                    return screen
+                raise AssertionError(f"program exited ({status}) before {what}\n{screen}")
+            if time.monotonic() > deadline:
+                raise AssertionError(f"timed out after {timeout}s waiting for {what}\n{screen}")
+            time.sleep(POLL_INTERVAL)
+
+    def wait_for(self, text: str, count: int = 1, timeout: float = DEFAULT_TIMEOUT) -> Screen:
+        """Waits until `text` stands on the screen at least `count` times."""
+        return self.wait_until(lambda s: s.count(text) >= count,
+                               f"{count} x {text!r}", timeout)
+
+    def exit_status(self) -> Optional[int]:
+        """The program's exit status once it has ended, else None."""
+        try:
+            with open(self.status_path) as status:
+                return int(status.read().strip())
+        except FileNotFoundError:
+            return None
+
+    def wait_exit(self, timeout: float = DEFAULT_TIMEOUT) -> int:
+        deadline = time.monotonic() + timeout
+        while True:
+            status = self.exit_status()
+            if status is not None:
+                return status
+            if time.monotonic() > deadline:
+                raise AssertionError(f"program still running after {timeout}s\n"
+                                     f"{self.screen()}")
+            time.sleep(POLL_INTERVAL)
+
+    def netsh_calls(self) -> List[bytes]:
+        """Command lines the stand-in netsh logged, in order (GBK bytes, no CR LF)."""
+        return _log_lines(self.log_path)
+
+    def planted_calls(self) -> List[bytes]:
+        """Lines the planted programs logged (empty when none of them ran)."""
+        return _log_lines(self.planted_log_path)
+
+    def output_bytes(self) -> bytes:
+        """What the program wrote to its redirected standard output (stdout="file")."""
+        with open(self.output_path, "rb") as out:
+            return out.read()
+
+
+def _log_lines(path: str) -> List[bytes]:
+    try:
+        with open(path, "rb") as log:
+            data = log.read()
+    except FileNotFoundError:
+        return []
+    lines = data.split(b"\r\n")
+    if lines and lines[-1] == b"":
+        lines.pop()
+    return lines
+
+
+# ----------------------------------------------------------------------------- command line
+
+def main(argv: List[str]) -> int:
+    if len(argv) == 3 and argv[0] == "make-golden":
+        check_machine()
+        make_golden(os.path.abspath(argv[1]), os.path.abspath(argv[2]))
+        return 0
+    if len(argv) == 2 and argv[0] == "remove-golden":
+        remove_golden(os.path.abspath(argv[1]))
+        try:
+            os.unlink(os.path.abspath(argv[1]) + ".lock")
+        except FileNotFoundError:
+            pass
+        return 0
+    sys.stderr.write(__doc__)
+    return 2
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv[1:]))

@@ -1,0 +1,458 @@
+#!/usr/bin/env python3
+"""The whole dialogue of ipmod.exe under Wine, as an operator sees it.
+
+Every test starts the real program on made-up adapters in a network namespace of its own, types
+in its console (or feeds its standard input), reads the screen back with colours and checks the
+command lines the stand-in netsh logged. Settings: see harness.py. Run one group with e.g.
+  IPMOD_E2E_PROGRAM=... IPMOD_E2E_NETSH=... python3 -m unittest -v test_dialogue.Listing
+"""
+
+import os
+import re
+import time
+import unittest
+
+import harness
+from harness import Adapter, Reply, Scenario, gbk
+
+BANNER = "欢迎使用IP修改工具 Ver:1.1 BY：VELDR"
+WARNING = "请勿用作违法用途，使用前请确保你有恢复网络的能力！"
+CHOICE_PROMPT = "请选择你需要修改的连接名称:1~"
+OUT_OF_RANGE = "输入错误,请重新输入！"
+CHOSEN = "你选择的是："
+ADDRESS_PROMPT = "请输入IP地址（如果需自动获取输入0）："
+GATEWAY_PROMPT = "请输入网关，一般的路由器是（192.168.1.1）："
+MASK_PROMPT = "请输入子网掩码，一般的路由器是（255.255.255.0）："
+ADDRESS_OK = "修改成功,请查看！"
+ADDRESS_FAILED = "修改失败："
+DNS_MENU = ["请选择DNS修改类型：", "1、自动获取DNS", "2、设置114.114.114.114", "3、腾讯119.29.29.29",
+            "4、自定义输入"]
+DNS_AUTO_OK = "自动获取DNS设置成功！"
+DNS_OK = "修改DNS设置成功！"
+DNS_FAILED = "修改DNS设置失败:"
+
+ETHERNET = "以太网 2"              # Chinese, with a blank
+OFFICE = "办公 %PATH% 100%s"       # a percent sign alone and as an environment reference
+
+# How long the program may take to end once its input has ended.
+PROMPT_EXIT_SECONDS = 5.0
+
+
+def three_adapters():
+    """Three adapters; the third has no connection name in the registry."""
+    return [Adapter("lan0", "02:00:5e:10:00:01", "192.0.2.10/24", ETHERNET),
+            Adapter("lan1", "02:00:5e:10:00:02", "198.51.100.20/24", OFFICE),
+            Adapter("lan2", "02:00:5e:10:00:03", "203.0.113.30/24", None)]
+
+
+# Command lines as the stand-in netsh sees them (GetCommandLineA, GBK). The DHCP switches are
+# started directly with the program's own line; the static ones run through cmd.exe /c, which
+# hands netsh the rest of the line from the program name on.
+def dhcp_address_line(name):
+    return gbk(f'netsh int ip set address name="{name}" source=dhcp')
+
+
+def dhcp_dns_line(name):
+    return gbk(f'netsh int ip set dns name="{name}" source=dhcp')
+
+
+def static_address_line(name, ip, mask, gateway):
+    return gbk(f'netsh interface ip set address "{name}" static {ip} {mask} {gateway} 1')
+
+
+def static_dns_line(name, server):
+    return gbk(f'netsh interface ip set dns "{name}" static {server}')
+
+
+def has_chinese(text):
+    return re.search("[\u4e00-\u9fff]", text) is not None
+
+
+def setUpModule():
+    # No silent skip: a machine that cannot run the suite fails it.
+    harness.check_machine()
+    harness.Config.from_environment()
+
+
+class DialogueTest(unittest.TestCase):
+    maxDiff = None
+
+    # -- driving helpers
+
+    def choose(self, s, line, count=3):
+        s.wait_for(CHOICE_PROMPT + str(count))
+        s.type_line(line)
+        return s.wait_for(ADDRESS_PROMPT)
+
+    def static_address(self, s, ip, gateway, mask):
+        s.type_line(ip)
+        s.wait_for(GATEWAY_PROMPT)
+        s.type_line(gateway)
+        s.wait_for(MASK_PROMPT)
+        s.type_line(mask)
+
+    def wait_menu(self, s, count=1):
+        return s.wait_for(DNS_MENU[-1], count)
+
+    def wait_dns_result(self, s):
+        """Waits for whichever DNS message comes; the caller checks which one it is."""
+        return s.wait_until(
+            lambda screen: any(screen.count(m) for m in (DNS_OK, DNS_AUTO_OK, DNS_FAILED)),
+            "a DNS result message")
+
+    # -- screen assertions
+
+    def row_of(self, screen, text, nth=0):
+        hits = screen.find(text)
+        self.assertGreater(len(hits), nth, f"{text!r} not on the screen\n{screen}")
+        return hits[nth]
+
+    def assert_coloured(self, screen, text, colour):
+        """Every occurrence of `text` on the screen is in `colour`."""
+        hits = screen.find(text)
+        self.assertTrue(hits, f"{text!r} not on the screen\n{screen}")
+        for row, start in hits:
+            self.assertEqual(screen.colours(row, start, len(text)), {colour},
+                             f"colour of {text!r} on row {row}\n{screen.coloured()}")
+
+    def assert_row_from(self, screen, text, expected_rest):
+        """The row holding `text` reads, from `text` on, exactly `text` + `expected_rest`."""
+        row, start = self.row_of(screen, text)
+        self.assertEqual(screen.text(row)[start:], text + expected_rest, f"row {row}\n{screen}")
+        return row
+
+    def assert_menu_rows(self, screen, first_row):
+        for offset, line in enumerate(DNS_MENU):
+            if offset:
+                self.assertEqual(screen.text(first_row + offset), line, f"\n{screen}")
+        self.assert_coloured(screen, DNS_MENU[0], "yellow")
+        self.assert_coloured(screen, DNS_MENU[-1], "yellow")
+
+    def assert_ends_promptly(self, s, since):
+        status = s.wait_exit(timeout=30)
+        self.assertLess(time.monotonic() - since, PROMPT_EXIT_SECONDS,
+                        "the program did not end promptly at the end of its input")
+        self.assertEqual(status, 0)
+
+    def assert_waits_for_final_line(self, s):
+        """After a handled DNS choice the program waits for one more line, then ends with 0."""
+        time.sleep(0.5)
+        self.assertIsNone(s.exit_status(), "ended before the final line")
+        s.type_line("")
+        self.assertEqual(s.wait_exit(), 0)
+
+
+class Listing(DialogueTest):
+    """Banner, adapter list and the choice of a connection."""
+
+    def test_banner_entries_and_prompt_at_their_places(self):
+        adapters = three_adapters()
+        with Scenario(adapters) as s:
+            screen = s.wait_for(CHOICE_PROMPT + "3")
+            self.assertEqual(screen.text(0), " " * 50 + BANNER, f"\n{screen}")
+            self.assertEqual(screen.colours(0, 50, len(BANNER)), {"yellow"})
+            self.assertEqual(screen.text(1), WARNING)
+            self.assertEqual(screen.colours(1, 0, len(WARNING)), {"red"})
+            for number, adapter in enumerate(adapters, 1):
+                row = number + 1
+                name_part = f"{number}、{adapter.name or ''}"
+                address_part = f" IP：{adapter.ip}"
+                with self.subTest(entry=number):
+                    # The entry without a registry name shows nothing after "、".
+                    self.assertEqual(screen.text(row), "  " + name_part + address_part,
+                                     f"\n{screen}")
+                    self.assertEqual(screen.colours(row, 2, len(name_part)), {"green"},
+                                     screen.coloured())
+                    self.assertEqual(
+                        screen.colours(row, 2 + len(name_part), len(address_part)), {"cyan"},
+                        screen.coloured())
+            self.assertEqual(screen.text(5), "  " + CHOICE_PROMPT + "3")
+            self.assertEqual(screen.colours(5, 2, len(CHOICE_PROMPT) + 1), {"yellow"})
+            self.assertEqual(screen.lines[6:], [""] * (len(screen.lines) - 6), f"\n{screen}")
+
+    def test_numbers_outside_the_list_are_refused_until_a_valid_one(self):
+        with Scenario(three_adapters()) as s:
+            s.wait_for(CHOICE_PROMPT + "3")
+            wrong = ["4", "0", "-1", "x", ""]
+            for count, line in enumerate(wrong, 1):
+                s.type_line(line)
+                s.wait_for(OUT_OF_RANGE, count)
+            # Full-width digit two: typed as UTF-8 in the pane, read as GBK A3 B2.
+            s.type_line("２")
+            screen = s.wait_for(ADDRESS_PROMPT)
+            self.assertEqual(screen.count(OUT_OF_RANGE), len(wrong), f"\n{screen}")
+            self.assert_coloured(screen, OUT_OF_RANGE, "red")
+            self.assertEqual(screen.count(CHOICE_PROMPT), 1, "the prompt is not repeated")
+            row = self.assert_row_from(screen, CHOSEN, f"{OFFICE}（IP:198.51.100.20）")
+            self.assertEqual(screen.text(row + 1), ADDRESS_PROMPT)
+            self.assert_coloured(screen, CHOSEN + OFFICE, "yellow")
+            self.assert_coloured(screen, ADDRESS_PROMPT, "yellow")
+            self.assertEqual(s.netsh_calls(), [])
+
+    def test_end_of_input_at_the_choice_prompt_ends_the_program(self):
+        with Scenario(three_adapters(), stdin="fifo") as s:
+            s.wait_for(CHOICE_PROMPT + "3")
+            s.send(b"9\n")
+            s.wait_for(OUT_OF_RANGE)
+            s.close_input()
+            self.assert_ends_promptly(s, time.monotonic())
+            screen = s.screen()
+            self.assertEqual(screen.count(CHOSEN), 0, f"\n{screen}")
+            self.assertEqual(s.netsh_calls(), [])
+
+
+class AddressStep(DialogueTest):
+    """DHCP and static address, judged from what netsh prints and returns."""
+
+    def test_dhcp_runs_netsh_in_the_console_then_automatic_dns(self):
+        reply = b"STAND-IN NETSH SAYS HELLO\r\n"
+        with Scenario(three_adapters(), replies={1: Reply(reply)}) as s:
+            self.choose(s, "1")
+            s.type_line("0")
+            screen = self.wait_menu(s)
+            self.assertEqual(s.netsh_calls(), [dhcp_address_line(ETHERNET)])
+            # netsh shares the console; the program adds nothing of its own.
+            prompt_row, _ = self.row_of(screen, ADDRESS_PROMPT)
+            self.assertEqual(screen.text(prompt_row), ADDRESS_PROMPT + "0")
+            self.assertEqual(screen.text(prompt_row + 1), reply.decode().strip())
+            self.assertEqual(screen.text(prompt_row + 2), DNS_MENU[0])
+            self.assert_menu_rows(screen, prompt_row + 2)
+            self.assertEqual(screen.count(ADDRESS_OK) + screen.count(ADDRESS_FAILED), 0)
+
+            s.type_line("1")
+            screen = self.wait_dns_result(s)
+            self.assert_row_from(screen, DNS_AUTO_OK, "")
+            self.assert_coloured(screen, DNS_AUTO_OK, "yellow")
+            self.assertEqual(s.netsh_calls(),
+                             [dhcp_address_line(ETHERNET), dhcp_dns_line(ETHERNET)])
+            self.assert_waits_for_final_line(s)
+
+    # label, netsh output, netsh exit code, address failure text expected after "修改失败："
+    # (None: success; a trailing "\n" marks a line end kept), DNS menu lines typed, DNS server,
+    # DNS failure text expected after "修改DNS设置失败:" (None: success)
+    VERDICTS = [
+        ("confirmed", gbk("确定。\r\n"), 0, None, ["2"], "114.114.114.114", None),
+        ("confirmed despite exit code", gbk("警告：确定已保存。\r\n"), 1, None, ["3"],
+         "119.29.29.29", None),
+        ("silent success", b"", 0, None, ["4", "203.0.113.53"], "203.0.113.53", None),
+        ("English success", b"Ok.\r\n", 0, None, ["3"], "119.29.29.29", None),
+        # Less one CR LF: of CR LF CR LF one stays, so the menu starts on the next row.
+        ("message and blank line", gbk("对象已存在。\r\n\r\n"), 1, "对象已存在。\n", ["2"],
+         "114.114.114.114", "对象已存在。"),
+        # A single line loses its line end: the menu follows on the same row.
+        ("one line", gbk("参数错误。\r\n"), 1, "参数错误。", ["4", "198.51.100.53"],
+         "198.51.100.53", "参数错误。"),
+    ]
+
+    def test_static_address_and_static_dns_verdicts(self):
+        for label, output, code, address_failure, dns_lines, server, dns_failure in \
+                self.VERDICTS:
+            with self.subTest(label), \
+                    Scenario(three_adapters(), default_reply=Reply(output, code)) as s:
+                self.choose(s, "1")
+                self.static_address(s, "192.0.2.50", "192.0.2.1", "255.255.255.0")
+                screen = self.wait_menu(s)
+                self.assertEqual(s.netsh_calls(), [static_address_line(
+                    ETHERNET, "192.0.2.50", "255.255.255.0", "192.0.2.1")])
+                if address_failure is None:
+                    row = self.assert_row_from(screen, ADDRESS_OK, DNS_MENU[0])
+                    self.assert_coloured(screen, ADDRESS_OK, "yellow")
+                    self.assert_menu_rows(screen, row)
+                else:
+                    message = address_failure.rstrip("\n")
+                    line_end_kept = address_failure.endswith("\n")
+                    # With its line end kept the message ends its row and the menu starts on
+                    # the next one; without it the menu follows on the same row.
+                    row = self.assert_row_from(screen, ADDRESS_FAILED + message,
+                                               "" if line_end_kept else DNS_MENU[0])
+                    self.assert_coloured(screen, ADDRESS_FAILED + message, "yellow")
+                    menu_row = row + 1 if line_end_kept else row
+                    if line_end_kept:
+                        self.assertEqual(screen.text(menu_row), DNS_MENU[0])
+                    self.assert_menu_rows(screen, menu_row)
+
+                for line in dns_lines:
+                    s.type_line(line)
+                expected = DNS_OK if dns_failure is None else DNS_FAILED + dns_failure
+                screen = self.wait_dns_result(s)
+                self.assert_row_from(screen, expected, "")
+                self.assert_coloured(screen, expected, "yellow")
+                self.assertEqual(s.netsh_calls()[1:], [static_dns_line(ETHERNET, server)])
+                self.assert_waits_for_final_line(s)
+
+    def test_silent_failure_names_the_exit_code(self):
+        with Scenario(three_adapters(), default_reply=Reply(b"", 5)) as s:
+            self.choose(s, "1")
+            self.static_address(s, "192.0.2.50", "192.0.2.1", "255.255.255.0")
+            screen = self.wait_menu(s)
+            row, start = self.row_of(screen, ADDRESS_FAILED)
+            text = screen.text(row)[start + len(ADDRESS_FAILED):]
+            self.assertTrue(has_chinese(text) and "5" in text, f"\n{screen}")
+            s.type_line("2")
+            screen = self.wait_dns_result(s)
+            row, start = self.row_of(screen, DNS_FAILED)
+            text = screen.text(row)[start + len(DNS_FAILED):]
+            self.assertTrue(has_chinese(text) and "5" in text, f"\n{screen}")
+            self.assertEqual(screen.count(DNS_OK), 0)
+            self.assertEqual(len(s.netsh_calls()), 2)
+
+    def test_end_of_input_at_the_gateway_prompt_runs_nothing(self):
+        with Scenario(three_adapters()) as s:
+            self.choose(s, "1")
+            s.type_line("192.0.2.50")
+            s.wait_for(GATEWAY_PROMPT)
+            s.end_input_by_keyboard()
+            self.assert_ends_promptly(s, time.monotonic())
+            self.assertEqual(s.screen().count(MASK_PROMPT), 0)
+            self.assertEqual(s.netsh_calls(), [])
+
+
+class DnsMenu(DialogueTest):
+    """The DNS menu after a DHCP address step (one netsh call before the menu)."""
+
+    def test_unrecognised_choices_bring_the_menu_back(self):
+        with Scenario(three_adapters(), default_reply=Reply(gbk("确定。\r\n"))) as s:
+            self.choose(s, "1")
+            s.type_line("0")
+            self.wait_menu(s)
+            for count, line in enumerate(["5", "110", "2 "], 2):
+                s.type_line(line)
+                self.wait_menu(s, count)
+            s.type_line("2")
+            screen = self.wait_dns_result(s)
+            self.assert_row_from(screen, DNS_OK, "")
+            self.assertEqual(screen.count(DNS_MENU[0]), 4, f"\n{screen}")
+            self.assertEqual(s.netsh_calls(), [dhcp_address_line(ETHERNET),
+                                               static_dns_line(ETHERNET, "114.114.114.114")])
+            self.assert_waits_for_final_line(s)
+
+    def test_custom_server_is_read_without_a_prompt(self):
+        with Scenario(three_adapters(), default_reply=Reply(gbk("确定。\r\n"))) as s:
+            self.choose(s, "1")
+            s.type_line("0")
+            screen = self.wait_menu(s)
+            menu_end, _ = self.row_of(screen, DNS_MENU[-1])
+            s.type_line("4")
+            s.wait_until(lambda screen: screen.text(menu_end + 1) == "4", "the echo of 4")
+            time.sleep(0.3)
+            s.type_line("203.0.113.53")
+            screen = self.wait_dns_result(s)
+            self.assertEqual(screen.text(menu_end + 1), "4")
+            self.assertEqual(screen.text(menu_end + 2), "203.0.113.53")
+            self.assertEqual(screen.text(menu_end + 3), DNS_OK)
+            self.assertEqual(s.netsh_calls()[1:], [static_dns_line(ETHERNET, "203.0.113.53")])
+
+    def test_end_of_input_at_the_menu_ends_the_program(self):
+        with Scenario(three_adapters()) as s:
+            self.choose(s, "1")
+            s.type_line("0")
+            self.wait_menu(s)
+            s.end_input_by_keyboard()
+            self.assert_ends_promptly(s, time.monotonic())
+            self.assertEqual(s.netsh_calls(), [dhcp_address_line(ETHERNET)])
+            self.assertEqual(s.screen().count(DNS_MENU[0]), 1)
+
+
+class Guards(DialogueTest):
+    """Unsafe input, strangers' programs, redirected output, names cmd would rewrite."""
+
+    # Values typed at (address, gateway, mask) and at the custom DNS prompt; each holds
+    # something the command interpreter would act on.
+    REFUSED = [
+        ("ampersand and bar", ("192.0.2.50&echo", "192.0.2.1", "255.255.255.0"),
+         "119.29.29.29|more"),
+        ("double quote and percent", ("192.0.2.50", '192.0.2.1"', "255.255.255.0"), "%PATH%"),
+        ("caret and redirections", ("192.0.2.50", "192.0.2.1", "255.255.255.0^"),
+         "1.1.1.1>x"),
+        ("less-than", ("192.0.2.50<in", "192.0.2.1", "255.255.255.0"), "1.1.1.1 ^& x"),
+    ]
+
+    def test_values_with_interpreter_characters_are_refused(self):
+        for label, (ip, gateway, mask), server in self.REFUSED:
+            with self.subTest(label), \
+                    Scenario(three_adapters(), default_reply=Reply(gbk("确定。\r\n"))) as s:
+                self.choose(s, "1")
+                self.static_address(s, ip, gateway, mask)
+                screen = self.wait_menu(s)
+                row, start = self.row_of(screen, ADDRESS_FAILED)
+                self.assertTrue(has_chinese(screen.text(row)[start + len(ADDRESS_FAILED):]),
+                                f"no explanation\n{screen}")
+                self.assertEqual(screen.count(ADDRESS_OK), 0)
+                s.type_line("4")
+                s.type_line(server)
+                screen = self.wait_dns_result(s)
+                row, start = self.row_of(screen, DNS_FAILED)
+                self.assertTrue(has_chinese(screen.text(row)[start + len(DNS_FAILED):]),
+                                f"no explanation\n{screen}")
+                self.assertEqual(s.netsh_calls(), [])
+
+    def test_control_byte_in_a_value_is_refused(self):
+        with Scenario(three_adapters(), stdin="fifo",
+                      default_reply=Reply(gbk("确定。\r\n"))) as s:
+            s.send(b"1\n192.0.2.50\x01x\n192.0.2.1\n255.255.255.0\n4\n1.1.1.1\x1bx\n")
+            screen = self.wait_dns_result(s)
+            self.assertEqual(screen.count(ADDRESS_OK) + screen.count(DNS_OK), 0, f"\n{screen}")
+            self.assertEqual(screen.count(ADDRESS_FAILED), 1, f"\n{screen}")
+            self.assertEqual(s.netsh_calls(), [])
+            s.send(b"\n")
+            self.assertEqual(s.wait_exit(), 0)
+
+    # Address line, DNS choice, and the command lines the stand-in must log: together the
+    # rows start every kind of command (direct DHCP, cmd /c static, nested cmd /c DNS).
+    PLANTED = [
+        ("DHCP and static DNS", ["0"], "2",
+         [dhcp_address_line(ETHERNET), static_dns_line(ETHERNET, "114.114.114.114")]),
+        ("static address and automatic DNS",
+         ["192.0.2.50", "192.0.2.1", "255.255.255.0"], "1",
+         [static_address_line(ETHERNET, "192.0.2.50", "255.255.255.0", "192.0.2.1"),
+          dhcp_dns_line(ETHERNET)]),
+    ]
+
+    def test_programs_planted_beside_the_program_never_run(self):
+        for label, address_lines, dns_choice, calls in self.PLANTED:
+            with self.subTest(label), \
+                    Scenario(three_adapters(), planted=True,
+                             default_reply=Reply(gbk("确定。\r\n"))) as s:
+                self.choose(s, "1")
+                for line in address_lines:
+                    s.type_line(line)
+                self.wait_menu(s)
+                s.type_line(dns_choice)
+                self.wait_dns_result(s)
+                self.assertEqual(s.planted_calls(), [])
+                self.assertEqual(s.netsh_calls(), calls)
+                # The planted copies do log when something runs them.
+                s.run_wine(os.path.join(s.app, "netsh.exe"), "probe")
+                s.run_wine("cmd", "/c", harness.windows_path(os.path.join(s.app, "netsh.bat")),
+                           "probe")
+                self.assertEqual(len(s.planted_calls()), 2, s.planted_calls())
+                self.assertTrue(all(c.endswith(b"probe") for c in s.planted_calls()),
+                                s.planted_calls())
+
+    def test_redirected_output_shows_nothing_and_still_runs_the_commands(self):
+        with Scenario(three_adapters(), stdin="fifo", stdout="file",
+                      replies={2: Reply(gbk("确定。\r\n"))}) as s:
+            s.send(b"9\n1\n0\n7\n2\n\n")
+            s.close_input()
+            self.assertEqual(s.wait_exit(), 0)
+            self.assertEqual(s.netsh_calls(), [dhcp_address_line(ETHERNET),
+                                               static_dns_line(ETHERNET, "114.114.114.114")])
+            self.assertEqual(s.output_bytes(), b"")
+            screen = s.screen()
+            self.assertEqual(screen.lines, [""] * len(screen.lines), f"\n{screen}")
+
+    def test_connection_name_with_percent_is_never_handed_to_the_interpreter(self):
+        # cmd expands %PATH% even inside double quotes, so netsh would be told about another
+        # connection: both static commands are refused and nothing runs.
+        with Scenario(three_adapters(), default_reply=Reply(gbk("确定。\r\n"))) as s:
+            self.choose(s, "2")
+            self.static_address(s, "198.51.100.50", "198.51.100.1", "255.255.255.0")
+            self.wait_menu(s)
+            s.type_line("2")
+            screen = self.wait_dns_result(s)
+            self.assertEqual(s.netsh_calls(), [])
+            self.assertEqual(screen.count(ADDRESS_FAILED + "连接名称含有"), 1, f"\n{screen}")
+            self.assertEqual(screen.count(DNS_FAILED + "连接名称含有"), 1, f"\n{screen}")
+
+if __name__ == "__main__":
+    unittest.main()

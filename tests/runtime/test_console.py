@@ -1,0 +1,349 @@
+#!/usr/bin/env python3
+"""The real console, start-up and the runtime error report, seen from outside the program.
+
+Drives console_probe.exe (the x86_64 build) under 64-bit Wine: in a tmux console of its own for
+what needs a console (positions, colours, typed lines, keystrokes), and with plain pipes and
+files for the rest. Every test ends its tmux server and its wineserver, whatever happened.
+
+    test_console.py --probe PATH/console_probe.exe --prefix WINEPREFIX --wine-run tools/wine-run
+"""
+
+import argparse
+import os
+import re
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+import unicodedata
+import unittest
+
+WINE = "/usr/lib/wine/wine64"
+WIDTH, HEIGHT = 120, 40
+TIMEOUT = 30.0
+
+OPTIONS = None  # filled in by main()
+
+
+def wine_environment():
+    env = dict(os.environ)
+    env.update(WINEPREFIX=OPTIONS.prefix, WINELOADER=WINE, WINEDEBUG="-all", WINEARCH="win64",
+               LANG="zh_CN.UTF-8", LC_ALL="zh_CN.UTF-8")
+    env.pop("DISPLAY", None)
+    return env
+
+
+def windows_path(path):
+    """The Wine name of a Linux path."""
+    return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
+def poll(condition, what, timeout=TIMEOUT):
+    """Waits for condition() to give something true and returns it."""
+    end = time.monotonic() + timeout
+    while True:
+        result = condition()
+        if result:
+            return result
+        if time.monotonic() > end:
+            raise AssertionError("timed out waiting for " + what)
+        time.sleep(0.05)
+
+
+# ------------------------------------------------------------------------------ the screen
+
+def ansi_colour(console_bits):
+    """The terminal colour number Wine uses for a console colour nibble."""
+    return ((console_bits & 1) << 2) | (console_bits & 2) | ((console_bits & 4) >> 2) | (
+        console_bits & 8)
+
+
+def parse_screen(text):
+    """capture-pane -p -e output as rows of cells (character, foreground, background), with the
+    terminal's default colours taken as white on black. A wide character fills two cells."""
+    rows = []
+    fg = bg = None
+    for line in text.split("\n"):
+        cells = []
+        at = 0
+        while at < len(line):
+            match = re.match(r"\x1b\[([0-9;]*)m", line[at:])
+            if match:
+                for code in [int(c) if c else 0 for c in match.group(1).split(";")]:
+                    if code == 0:
+                        fg = bg = None
+                    elif code == 39:
+                        fg = None
+                    elif code == 49:
+                        bg = None
+                    elif 30 <= code <= 37:
+                        fg = code - 30
+                    elif 90 <= code <= 97:
+                        fg = code - 90 + 8
+                    elif 40 <= code <= 47:
+                        bg = code - 40
+                    elif 100 <= code <= 107:
+                        bg = code - 100 + 8
+                at += match.end()
+                continue
+            char = line[at]
+            cell = (char, 7 if fg is None else fg, 0 if bg is None else bg)
+            cells.append(cell)
+            if unicodedata.east_asian_width(char) in ("W", "F"):
+                cells.append(("", cell[1], cell[2]))
+            at += 1
+        rows.append(cells)
+    return rows
+
+
+def text_at(rows, row, column, length):
+    cells = rows[row][column:column + length] if row < len(rows) else []
+    return "".join(c[0] for c in cells)
+
+
+def colours_at(rows, row, column, length):
+    """The set of (foreground, background) pairs of a run of cells."""
+    return {(c[1], c[2]) for c in rows[row][column:column + length]}
+
+
+# ------------------------------------------------------------------------------ the tests
+
+class ProbeTest(unittest.TestCase):
+    """One scratch directory, one tmux server and one wineserver session per test."""
+
+    @classmethod
+    def setUpClass(cls):
+        # Makes the prefix on first use (wine-run holds a lock while it does).
+        subprocess.run([OPTIONS.wine_run, OPTIONS.prefix, "cmd.exe", "/c", "exit", "0"],
+                       check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                       timeout=180)
+
+    def setUp(self):
+        self.dir = tempfile.mkdtemp(prefix="ipmod-console-")
+        self.log = os.path.join(self.dir, "probe.log")
+        self.socket = os.path.join(self.dir, "tmux.sock")
+        self.tmux_started = False
+
+    def tearDown(self):
+        if self.tmux_started:
+            self.tmux("kill-server", check=False)
+        subprocess.run(["wineserver", "-k"], env=wine_environment(), check=False,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60)
+        shutil.rmtree(self.dir, ignore_errors=True)
+
+    # -- running the probe
+
+    def run_probe(self, mode, probe=None, cwd=None, stdin=b""):
+        """Runs the probe without a console; returns its exit status."""
+        done = subprocess.run([WINE, probe or OPTIONS.probe, mode, windows_path(self.log)],
+                              input=stdin, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                              cwd=cwd or self.dir, env=wine_environment(), timeout=TIMEOUT)
+        self.probe_output = done.stdout
+        return done.returncode
+
+    def log_lines(self):
+        try:
+            with open(self.log, "rb") as log:
+                return log.read().decode("ascii").splitlines()
+        except FileNotFoundError:
+            return []
+
+    # -- tmux
+
+    def tmux(self, *args, check=True):
+        done = subprocess.run(["tmux", "-S", self.socket, "-f", "/dev/null", *args],
+                              stdout=subprocess.PIPE, stderr=subprocess.PIPE, check=False,
+                              env=wine_environment(), timeout=TIMEOUT)
+        if check and done.returncode != 0:
+            raise AssertionError("tmux %s: %s" % (args, done.stderr.decode(errors="replace")))
+        return done.stdout
+
+    def start_in_console(self, mode, redirect=""):
+        """Starts the probe in a fresh tmux console; its exit status goes to a file."""
+        self.status = os.path.join(self.dir, "status")
+        # The terminal neither echoes nor suspends on its own: what shows is the console's.
+        script = "stty susp undef -echo; %s %s %s '%s' %s; echo $? > '%s'; exec sleep 600" % (
+            WINE, OPTIONS.probe, mode, windows_path(self.log), redirect, self.status)
+        self.tmux("new-session", "-d", "-x", str(WIDTH), "-y", str(HEIGHT), "sh", "-c", script)
+        self.tmux_started = True
+        poll(lambda: "start" in self.log_lines(), "the probe to start")
+
+    def console_exit_status(self):
+        def status():
+            try:
+                with open(self.status) as f:
+                    text = f.read().strip()
+                return text or None
+            except FileNotFoundError:
+                return None
+        return int(poll(status, "the probe to end"))
+
+    def type_line(self, text):
+        if text:
+            self.tmux("send-keys", "-l", "--", text)
+        self.tmux("send-keys", "Enter")
+
+    def screen(self):
+        return self.tmux("capture-pane", "-p", "-e").decode("utf-8", errors="replace")
+
+
+class WriteTextTest(ProbeTest):
+
+    def test_positions_colours_and_literal_text(self):
+        self.start_in_console("write")
+        self.assertEqual(self.console_exit_status(), 0)
+        log = self.log_lines()
+        raw = self.screen()
+        rows = parse_screen(raw)
+        context = "\n".join(log) + "\n" + raw
+
+        # Every call succeeds except the one outside the screen and the one after Destroy.
+        self.assertIn("results 1111111011110", log, context)
+        # The attribute is the one the console had before.
+        before = [line.split()[1] for line in log if line.startswith("before ")]
+        after = [line.split()[1] for line in log if line.startswith("after ")]
+        self.assertEqual(after, before, context)
+
+        yellow, red, green, cyan, magenta = (ansi_colour(c) for c in (6, 4, 2, 3, 5))
+        expected = [
+            # row, column, text, (foreground, background)
+            (0, 50, "BANNER", (yellow, 0)),
+            (0, 56, "WARN", (red, 0)),  # a row alone: at the cursor
+            (2, 2, "%s%d%%n 100%", (green, 0)),
+            (4, 2, "BEFORE", (cyan, 0)),
+            (4, 8, "NEXT", (magenta, 0)),  # the cursor came back from RESTORED
+            (6, 30, "RESTORED", (ansi_colour(0xF), ansi_colour(1))),
+            (8, 2, "DEFAULTS", (7, 7)),  # unknown codes: white on white
+            (12, 2, "LOW16", (yellow, 0)),  # row 0x10000 + 12
+            (14, 2, "TWO", (ansi_colour(0xC), 0)),
+            (15, 0, "LINES", (ansi_colour(0xC), 0)),  # "\r\n" moves to the next line's start
+            (18, 2, "PLAIN", (7, 0)),  # written by others: in the console's own colours
+        ]
+        for row, column, text, colours in expected:
+            self.assertEqual(text_at(rows, row, column, len(text)), text,
+                             "row %d column %d\n%s" % (row, column, context))
+            self.assertEqual(colours_at(rows, row, column, len(text)), {colours},
+                             "%s\n%s" % (text, context))
+        # Chinese text: the row start and its colour (columns are loose for wide characters).
+        self.assertEqual(text_at(rows, 10, 0, 6), "  中文", context)
+        self.assertEqual(colours_at(rows, 10, 2, 4), {(ansi_colour(0xA), 0)}, context)
+        for absent in ("NEVER", "GONE"):
+            self.assertNotIn(absent, raw)
+
+    def test_nothing_is_written_when_standard_output_is_a_file(self):
+        output = os.path.join(self.dir, "out.txt")
+        self.start_in_console("write", redirect="> '%s'" % output)
+        self.assertEqual(self.console_exit_status(), 0)
+        self.assertIn("results 0000000000000", self.log_lines())
+        with open(output, "rb") as f:
+            self.assertEqual(f.read(), b"")
+        self.assertNotIn("BANNER", self.screen())
+
+
+class ReadLineTest(ProbeTest):
+
+    def test_typed_lines_and_the_end_of_input(self):
+        self.start_in_console("read")
+        for line in ("abc", "", "中文", "x y "):
+            self.type_line(line)
+        poll(lambda: len(self.log_lines()) >= 5, "four lines read")
+        # Ctrl+Z, Enter: the end of input.
+        self.tmux("send-keys", "C-z")
+        self.tmux("send-keys", "Enter")
+        self.assertEqual(self.console_exit_status(), 0)
+        # The console's line editing shows what is typed.
+        self.assertIn("abc", self.screen())
+        self.assertEqual(self.log_lines(), [
+            "start",
+            "616263",  # the line feed trimmed
+            "0a",  # an empty line keeps its line feed
+            "d6d0cec4",  # typed Chinese arrives as GBK
+            "78207920",  # blanks are no control bytes
+            "-",  # end of input: the empty text
+            "again -",  # and again on the next call
+            "end",
+        ], self.screen())
+
+    def test_long_lines_are_taken_2048_bytes_at_a_time(self):
+        data = (b"a\r\n" + b"\r\n" + b"x" * 3000 + b"\n" + b"y" * 2048 + b"\n" +
+                b"tab\t\r\n" + "中文".encode("gbk") + b"\n" + b"partial")
+        self.assertEqual(self.run_probe("read", stdin=data), 0)
+        self.assertEqual(self.log_lines(), [
+            "start",
+            "61",
+            "0a",
+            "78" * 2048,  # the first 2048 bytes of the long line...
+            "78" * 952,  # ...and the rest of it on the next call
+            "79" * 2048,  # exactly 2048 bytes: its line feed comes on its own...
+            "0a",  # ...as an empty line
+            "746162",  # a tab before the line end is trimmed
+            "d6d0cec4",
+            "7061727469616c",  # a last line without a line feed
+            "-",
+            "again -",
+            "end",
+        ])
+
+    def test_keystrokes_without_echo(self):
+        self.start_in_console("keys")
+        self.type_line("secret")
+        self.assertEqual(self.console_exit_status(), 0)
+        self.assertEqual(self.log_lines(), ["start", "736563726574", "end"])
+        self.assertNotIn("secret", self.screen())
+
+
+class StartupTest(ProbeTest):
+
+    def current_directory(self):
+        lines = self.log_lines()
+        self.assertEqual(len(lines), 4, lines)
+        self.assertEqual(lines[2], "ole initialised")
+        return bytes.fromhex(lines[1]).decode("gbk")
+
+    def test_the_program_directory_becomes_current(self):
+        elsewhere = os.path.join(self.dir, "elsewhere")
+        os.mkdir(elsewhere)
+        self.assertEqual(self.run_probe("cwd", cwd=elsewhere), 0)
+        self.assertEqual(self.current_directory().lower(),
+                         windows_path(os.path.dirname(OPTIONS.probe)).lower())
+
+    def test_a_double_byte_program_name_is_split_at_the_real_backslash(self):
+        # "乗" is 81 5C in GBK: its second byte looks like a backslash.
+        folder = os.path.join(self.dir, "程序 目录")
+        os.mkdir(folder)
+        probe = os.path.join(folder, "乗.exe")
+        shutil.copy(OPTIONS.probe, probe)
+        self.assertEqual(self.run_probe("cwd", probe=probe, cwd=self.dir), 0)
+        self.assertEqual(self.current_directory().lower(), windows_path(folder).lower())
+
+    def test_the_start_routine_result_is_ignored(self):
+        self.assertEqual(self.run_probe("result"), 0)
+        self.assertEqual(self.log_lines(), ["start"])
+
+
+class RuntimeErrorReportTest(ProbeTest):
+
+    def test_fatal_conditions_end_with_exit_code_minus_one(self):
+        # The message box returns at once without a display; ExitProcess(-1) shows as 255.
+        for mode in ("index0", "oom"):
+            with self.subTest(mode=mode):
+                self.assertEqual(self.run_probe(mode), 255, self.probe_output)
+                # Nothing after the failed check runs.
+                self.assertEqual(self.log_lines(), ["start"])
+
+
+def main():
+    global OPTIONS
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--probe", required=True)
+    parser.add_argument("--prefix", required=True)
+    parser.add_argument("--wine-run", required=True)
+    OPTIONS, rest = parser.parse_known_args()
+    OPTIONS.probe = os.path.abspath(OPTIONS.probe)
+    OPTIONS.prefix = os.path.abspath(OPTIONS.prefix)
+    unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
+
+
+if __name__ == "__main__":
+    main()
