@@ -40,19 +40,18 @@ import signal
 import subprocess
 import sys
 import time
-import unicodedata
 from dataclasses import dataclass
-from typing import Callable, Dict, List, Optional, Sequence
+from typing import Dict, List, Optional, Sequence
+
+# The Wine and console support shared with the other suites that drive a program in tmux.
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+import wineconsole  # noqa: E402
+from wineconsole import (WINE, WINESERVER, Console, HarnessError, poll, run,  # noqa: E402
+                         windows_path)
 
 TAG = "ipmod-e2e"
-WINE = "/usr/lib/wine/wine64"
-WINESERVER = "wineserver"
 CONNECTION_KEY = ("HKLM\\SYSTEM\\CurrentControlSet\\Control\\Network\\"
                   "{4D36E972-E325-11CE-BFC1-08002BE10318}\\%s\\Connection")
-SCREEN_WIDTH = 120
-SCREEN_HEIGHT = 40
-DEFAULT_TIMEOUT = 30.0
-POLL_INTERVAL = 0.03
 
 # Files of a prefix that Wine never writes after wineboot: scenario copies share them with the
 # golden prefix through hard links. Everything else (the registry files above all, which Wine
@@ -62,48 +61,13 @@ SHARED_SUFFIXES = {".dll", ".exe", ".sys", ".drv", ".ocx", ".cpl", ".acm", ".tlb
 GOLDEN_READY = ".ipmod-e2e-golden-ready"
 
 
-class HarnessError(RuntimeError):
-    """The test machine cannot run a scenario (missing tool, no root, setup step failed)."""
-
-
 # ----------------------------------------------------------------------------- helpers
 
-def run(args: Sequence[str], *, check=True, timeout=120, env=None,
-        input_bytes=None) -> subprocess.CompletedProcess:
-    """Runs a command; on failure raises HarnessError with its output."""
-    try:
-        done = subprocess.run(list(args), input=input_bytes, stdout=subprocess.PIPE,
-                              stderr=subprocess.PIPE, timeout=timeout, env=env)
-    except subprocess.TimeoutExpired as err:
-        raise HarnessError(f"timed out after {timeout}s: {shlex.join(args)}") from err
-    if check and done.returncode != 0:
-        raise HarnessError(f"exit {done.returncode}: {shlex.join(args)}\n"
-                           f"{done.stdout.decode(errors='replace')}"
-                           f"{done.stderr.decode(errors='replace')}")
-    return done
-
-
-def windows_path(path: str) -> str:
-    """The Z: drive path of a Linux path, as Wine maps it."""
-    return "Z:" + os.path.abspath(path).replace("/", "\\")
-
-
 def wine_environment(prefix: str, extra: Optional[Dict[str, str]] = None) -> Dict[str, str]:
-    """A clean environment for Wine commands of one prefix (nothing inherited but the basics)."""
-    env = {
-        "PATH": os.environ.get("PATH", "/usr/local/bin:/usr/bin:/bin"),
-        "HOME": os.environ.get("HOME", "/root"),
-        "USER": os.environ.get("USER", "root"),
-        "WINEPREFIX": prefix,
-        "WINELOADER": WINE,
-        "WINEARCH": "win64",
-        "WINEDEBUG": "-all",
-        "WINEDLLOVERRIDES": "netsh.exe=n",
-        "LANG": "zh_CN.UTF-8",
-        "LC_ALL": "zh_CN.UTF-8",
-    }
-    env.update(extra or {})
-    return env
+    """A clean environment for Wine commands of one prefix, in which the stand-in netsh in
+    system32 wins over Wine's own."""
+    return wineconsole.wine_environment(
+        prefix, {"WINEDLLOVERRIDES": "netsh.exe=n", **(extra or {})})
 
 
 def pid_alive(pid: int) -> bool:
@@ -218,157 +182,6 @@ def copy_prefix(golden: str, target: str) -> None:
                 shutil.copy2(source, copy)
 
 
-# ----------------------------------------------------------------------------- screen
-
-COLOUR_NAMES = ["black", "red", "green", "yellow", "blue", "magenta", "cyan", "white"]
-
-
-@dataclass
-class Cell:
-    char: str
-    fg: Optional[str]  # None: the terminal's default foreground
-    bg: Optional[str]
-    bold: bool
-
-
-def _colour_from_sgr(params: List[int], i: int, base: int):
-    """Reads one colour from SGR parameters at i (30..37/90..97 style, or 38;5;n, 38;2;r;g;b).
-
-    Returns (colour or None for default, next index)."""
-    code = params[i]
-    if code == base + 9:
-        return None, i + 1
-    if base <= code <= base + 7:
-        return COLOUR_NAMES[code - base], i + 1
-    if base + 60 <= code <= base + 67:
-        return "bright-" + COLOUR_NAMES[code - base - 60], i + 1
-    if code == base + 8 and i + 1 < len(params):
-        if params[i + 1] == 5 and i + 2 < len(params):
-            n = params[i + 2]
-            if n < 8:
-                return COLOUR_NAMES[n], i + 3
-            if n < 16:
-                return "bright-" + COLOUR_NAMES[n - 8], i + 3
-            return f"palette-{n}", i + 3
-        if params[i + 1] == 2 and i + 4 < len(params):
-            return "rgb-%02x%02x%02x" % tuple(params[i + 2:i + 5]), i + 5
-    return None, i + 1
-
-
-_ESCAPE = re.compile(r"\x1b\[([0-9;:]*)([A-Za-z])|\x1b\][^\x07\x1b]*(?:\x07|\x1b\\)")
-
-
-def char_width(char: str) -> int:
-    return 2 if unicodedata.east_asian_width(char) in ("W", "F") else 1
-
-
-class Screen:
-    """One capture of the pane: rows of cells with their colours.
-
-    Cells are characters as tmux shows them: a CJK character is one cell here (it fills two
-    terminal columns). `column` gives terminal columns where they matter."""
-
-    def __init__(self, captured: str):
-        self.rows: List[List[Cell]] = []
-        fg = bg = None
-        bold = False
-        for line in captured.split("\n")[:SCREEN_HEIGHT]:
-            cells: List[Cell] = []
-            position = 0
-            for match in _ESCAPE.finditer(line):
-                for char in line[position:match.start()]:
-                    cells.append(Cell(char, fg, bg, bold))
-                position = match.end()
-                if match.group(2) != "m":
-                    continue
-                params = [int(p) if p else 0 for p in re.split("[;:]", match.group(1))]
-                i = 0
-                while i < len(params):
-                    code = params[i]
-                    if code == 0:
-                        fg = bg = None
-                        bold = False
-                        i += 1
-                    elif code == 1:
-                        bold = True
-                        i += 1
-                    elif code == 22:
-                        bold = False
-                        i += 1
-                    elif 30 <= code <= 39 or 90 <= code <= 97:
-                        fg, i = _colour_from_sgr(params, i, 30)
-                    elif 40 <= code <= 49 or 100 <= code <= 107:
-                        bg, i = _colour_from_sgr(params, i, 40)
-                    else:
-                        i += 1
-            for char in line[position:]:
-                cells.append(Cell(char, fg, bg, bold))
-            self.rows.append(cells)
-        while len(self.rows) < SCREEN_HEIGHT:
-            self.rows.append([])
-
-    def text(self, row: int) -> str:
-        """The row's characters, trailing blanks removed."""
-        return "".join(cell.char for cell in self.rows[row]).rstrip(" ")
-
-    @property
-    def lines(self) -> List[str]:
-        return [self.text(row) for row in range(len(self.rows))]
-
-    def __str__(self) -> str:
-        """The screen as plain text, with a row number per line (for failure messages)."""
-        last = max([i for i, line in enumerate(self.lines) if line] or [0])
-        return "\n".join(f"{i:2}|{self.lines[i]}" for i in range(last + 1))
-
-    def coloured(self) -> str:
-        """The screen with colour runs marked as [colour:text] (for failure messages)."""
-        out = []
-        for row in range(len(self.rows)):
-            if not self.text(row):
-                continue
-            runs = "".join(f"[{c or 'default'}:{t}]" for t, c in self.runs(row))
-            out.append(f"{row:2}|{runs}")
-        return "\n".join(out)
-
-    def runs(self, row: int):
-        """The row as (text, foreground) runs of equal colour, trailing blanks removed."""
-        cells = self.rows[row][:len(self.text(row))]
-        result = []
-        for cell in cells:
-            if result and result[-1][1] == cell.fg:
-                result[-1] = (result[-1][0] + cell.char, cell.fg)
-            else:
-                result.append((cell.char, cell.fg))
-        return result
-
-    def find(self, text: str) -> List[tuple]:
-        """Every (row, cell index) where `text` starts within one row."""
-        hits = []
-        for row, line in enumerate(self.lines):
-            start = line.find(text)
-            while start >= 0:
-                hits.append((row, start))
-                start = line.find(text, start + 1)
-        return hits
-
-    def count(self, text: str) -> int:
-        return len(self.find(text))
-
-    def colours(self, row: int, start: int, length: int) -> set:
-        """The foreground colours of the cells start..start+length-1 of a row."""
-        return {cell.fg for cell in self.rows[row][start:start + length]}
-
-    def colours_of(self, row: int, text: str) -> set:
-        """The foreground colours of the first occurrence of `text` in a row (empty set when
-        it is not there)."""
-        start = self.text(row).find(text)
-        return set() if start < 0 else self.colours(row, start, len(text))
-
-    def column(self, row: int, index: int) -> int:
-        """Terminal column of a cell index (CJK characters fill two columns)."""
-        return sum(char_width(cell.char) for cell in self.rows[row][:index])
-
-
 # ----------------------------------------------------------------------------- scenario
 
 @dataclass
@@ -474,8 +287,7 @@ def clean_leftovers(work_root: str) -> None:
 def _teardown(ident: str, directory: str, socket: str) -> List[str]:
     """Ends and removes everything of one scenario; returns what went wrong (for reports)."""
     problems = []
-    if os.path.exists(socket):
-        run(["tmux", "-S", socket, "kill-server"], check=False, timeout=10)
+    Console(directory, socket).stop()
     prefix = os.path.join(directory, "prefix")
     if os.path.isdir(prefix):
         env = wine_environment(prefix)
@@ -507,8 +319,9 @@ def _teardown(ident: str, directory: str, socket: str) -> List[str]:
 DEFAULT_DNS = ("192.0.2.53", "198.51.100.53")
 
 
-class Scenario:
-    """One run of ipmod.exe on its own adapters, prefix and console. Use as a context manager.
+class Scenario(Console):
+    """One run of ipmod.exe on its own adapters, prefix and console. Use as a context manager;
+    type, wait for text and read the screen and exit status as with any Console.
 
     stdin:  "console" (typed in the pane) or "fifo" (`send`/`close_input`)
     stdout: "console" or "file" (read with `output_bytes`)
@@ -533,18 +346,17 @@ class Scenario:
         self.stdout = stdout
         self.planted = planted
         self.ident = _scenario_id()
-        self.directory = os.path.join(self.config.work_root, self.ident)
-        self.socket = f"/tmp/{self.ident}.sock"
+        # The socket stays short whatever the work folder (a socket path has a length limit).
+        super().__init__(os.path.join(self.config.work_root, self.ident),
+                         f"/tmp/{self.ident}.sock")
         self.prefix = os.path.join(self.directory, "prefix")
         self.app = os.path.join(self.directory, "app")
         self.log_path = os.path.join(self.directory, "netsh.log")
         self.planted_log_path = os.path.join(self.directory, "planted.log")
-        self.status_path = os.path.join(self.directory, "status")
         self.output_path = os.path.join(self.directory, "output.bin")
         self.fifo_path = os.path.join(self.directory, "input.fifo")
         self._fifo: Optional[int] = None
         self.started_at = 0.0
-        self.last_screen: Optional[Screen] = None
 
     # -- life cycle
 
@@ -689,67 +501,26 @@ class Scenario:
             redirections += " < " + shlex.quote(self.fifo_path)
         if self.stdout == "file":
             redirections += " > " + shlex.quote(self.output_path)
-        status = shlex.quote(self.status_path)
-        script = "\n".join([
-            "stty susp undef",
-            "cd " + shlex.quote(self.directory),
-            "ip netns exec " + shlex.quote(self.ident) + " env -i " +
-            " ".join(shlex.quote(f"{k}={v}") for k, v in env.items()) + " " + WINE + " " +
-            shlex.quote(os.path.join(self.app, "ipmod.exe")) + redirections,
-            f"echo $? > {status}.part && mv {status}.part {status}",
-            "exec sleep 1000000",
-        ]) + "\n"
-        script_path = os.path.join(self.directory, "run.sh")
-        with open(script_path, "w") as out:
-            out.write(script)
-        conf_path = os.path.join(self.directory, "tmux.conf")
-        with open(conf_path, "w") as out:
-            out.write("set -g status off\nset -g history-limit 0\n")
         self.started_at = time.monotonic()
-        run(["tmux", "-S", self.socket, "-f", conf_path, "new-session", "-d",
-             "-x", str(SCREEN_WIDTH), "-y", str(SCREEN_HEIGHT), "-s", "main",
-             "sh " + shlex.quote(script_path)], timeout=30)
+        self.start("ip netns exec " + shlex.quote(self.ident) + " env -i " +
+                   " ".join(shlex.quote(f"{k}={v}") for k, v in env.items()) + " " + WINE + " " +
+                   shlex.quote(os.path.join(self.app, "ipmod.exe")) + redirections,
+                   cwd=self.directory)
         if self.stdin == "fifo":
             self._open_fifo()
 
-    def _open_fifo(self, timeout=DEFAULT_TIMEOUT) -> None:
-        deadline = time.monotonic() + timeout
-        while True:
+    def _open_fifo(self) -> None:
+        def opened() -> bool:
             try:
                 self._fifo = os.open(self.fifo_path, os.O_WRONLY | os.O_NONBLOCK)
-                os.set_blocking(self._fifo, True)
-                return
             except OSError:
-                if time.monotonic() > deadline:
-                    raise HarnessError("the program never opened its standard input")
-                time.sleep(POLL_INTERVAL)
+                return False
+            os.set_blocking(self._fifo, True)
+            return True
 
-    # -- driving
+        poll(opened, "the program to open its standard input", error=HarnessError)
 
-    def _tmux(self, *args: str) -> subprocess.CompletedProcess:
-        return run(["tmux", "-S", self.socket, *args], timeout=30)
-
-    def type(self, text: str) -> None:
-        """Types text literally (UTF-8 in the pane; the console hands it on as GBK).
-
-        Sent as hex bytes: tmux would take a trailing ";" of a literal argument for a command
-        separator."""
-        data = text.encode("utf-8")
-        if data:
-            self._tmux("send-keys", "-t", "main", "-H", *(f"{byte:02x}" for byte in data))
-
-    def key(self, *names: str) -> None:
-        """Presses keys by tmux name, e.g. "Enter", "C-z"."""
-        self._tmux("send-keys", "-t", "main", *names)
-
-    def type_line(self, text: str) -> None:
-        self.type(text)
-        self.key("Enter")
-
-    def end_input_by_keyboard(self) -> None:
-        """Ctrl+Z, Enter: end of input for the console's line reading."""
-        self.key("C-z")
-        self.key("Enter")
+    # -- standard input from a FIFO
 
     def send(self, data: bytes) -> None:
         """Writes bytes to the program's standard input (stdin="fifo")."""
@@ -762,55 +533,7 @@ class Scenario:
         os.close(self._fifo)
         self._fifo = None
 
-    # -- observing
-
-    def screen(self) -> Screen:
-        captured = self._tmux("capture-pane", "-p", "-e", "-t", "main").stdout
-        self.last_screen = Screen(captured.decode("utf-8", errors="replace"))
-        return self.last_screen
-
-    def wait_until(self, condition: Callable[[Screen], bool], what: str,
-                   timeout: float = DEFAULT_TIMEOUT) -> Screen:
-        """Polls the pane until `condition(screen)` holds; AssertionError when it never does."""
-        deadline = time.monotonic() + timeout
-        while True:
-            screen = self.screen()
-            if condition(screen):
-                return screen
-            status = self.exit_status()
-            if status is not None:
-                # One more look: the last output may have landed just before the exit.
-                screen = self.screen()
-                if condition(screen):
-                    return screen
-                raise AssertionError(f"program exited ({status}) before {what}\n{screen}")
-            if time.monotonic() > deadline:
-                raise AssertionError(f"timed out after {timeout}s waiting for {what}\n{screen}")
-            time.sleep(POLL_INTERVAL)
-
-    def wait_for(self, text: str, count: int = 1, timeout: float = DEFAULT_TIMEOUT) -> Screen:
-        """Waits until `text` stands on the screen at least `count` times."""
-        return self.wait_until(lambda s: s.count(text) >= count,
-                               f"{count} x {text!r}", timeout)
-
-    def exit_status(self) -> Optional[int]:
-        """The program's exit status once it has ended, else None."""
-        try:
-            with open(self.status_path) as status:
-                return int(status.read().strip())
-        except FileNotFoundError:
-            return None
-
-    def wait_exit(self, timeout: float = DEFAULT_TIMEOUT) -> int:
-        deadline = time.monotonic() + timeout
-        while True:
-            status = self.exit_status()
-            if status is not None:
-                return status
-            if time.monotonic() > deadline:
-                raise AssertionError(f"program still running after {timeout}s\n"
-                                     f"{self.screen()}")
-            time.sleep(POLL_INTERVAL)
+    # -- logs and output
 
     def netsh_calls(self) -> List[bytes]:
         """Command lines the stand-in netsh logged, in order (GBK bytes, no CR LF)."""

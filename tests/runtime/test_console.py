@@ -10,45 +10,24 @@ files for the rest. Every test ends its tmux server and its wineserver, whatever
 
 import argparse
 import os
-import re
+import shlex
 import shutil
 import subprocess
 import sys
 import tempfile
-import time
-import unicodedata
 import unittest
 
-WINE = "/usr/lib/wine/wine64"
-WIDTH, HEIGHT = 120, 40
-TIMEOUT = 30.0
+# The Wine and console support shared with the other suites that drive a program in tmux.
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from wineconsole import (COLOUR_NAMES, DEFAULT_TIMEOUT, WINE, WINESERVER, Console,  # noqa: E402
+                         Screen, poll, wine_environment, windows_path)
 
 OPTIONS = None  # filled in by main()
 
 
-def wine_environment():
-    env = dict(os.environ)
-    env.update(WINEPREFIX=OPTIONS.prefix, WINELOADER=WINE, WINEDEBUG="-all", WINEARCH="win64",
-               LANG="zh_CN.UTF-8", LC_ALL="zh_CN.UTF-8")
-    env.pop("DISPLAY", None)
-    return env
-
-
-def windows_path(path):
-    """The Wine name of a Linux path."""
-    return "Z:" + os.path.abspath(path).replace("/", "\\")
-
-
-def poll(condition, what, timeout=TIMEOUT):
-    """Waits for condition() to give something true and returns it."""
-    end = time.monotonic() + timeout
-    while True:
-        result = condition()
-        if result:
-            return result
-        if time.monotonic() > end:
-            raise AssertionError("timed out waiting for " + what)
-        time.sleep(0.05)
+def probe_environment():
+    """The environment of this suite's Wine commands: ours, with the Wine settings on top."""
+    return wine_environment(OPTIONS.prefix, base=os.environ)
 
 
 # ------------------------------------------------------------------------------ the screen
@@ -59,52 +38,29 @@ def ansi_colour(console_bits):
         console_bits & 8)
 
 
-def parse_screen(text):
-    """capture-pane -p -e output as rows of cells (character, foreground, background), with the
-    terminal's default colours taken as white on black. A wide character fills two cells."""
-    rows = []
-    fg = bg = None
-    for line in text.split("\n"):
-        cells = []
-        at = 0
-        while at < len(line):
-            match = re.match(r"\x1b\[([0-9;]*)m", line[at:])
-            if match:
-                for code in [int(c) if c else 0 for c in match.group(1).split(";")]:
-                    if code == 0:
-                        fg = bg = None
-                    elif code == 39:
-                        fg = None
-                    elif code == 49:
-                        bg = None
-                    elif 30 <= code <= 37:
-                        fg = code - 30
-                    elif 90 <= code <= 97:
-                        fg = code - 90 + 8
-                    elif 40 <= code <= 47:
-                        bg = code - 40
-                    elif 100 <= code <= 107:
-                        bg = code - 100 + 8
-                at += match.end()
-                continue
-            char = line[at]
-            cell = (char, 7 if fg is None else fg, 0 if bg is None else bg)
-            cells.append(cell)
-            if unicodedata.east_asian_width(char) in ("W", "F"):
-                cells.append(("", cell[1], cell[2]))
-            at += 1
-        rows.append(cells)
-    return rows
+def colour_number(name, default):
+    """The terminal colour number (0-15) of a screen colour; `default` for the terminal's own.
+
+    capture-pane shows the default white on black as 39/49, and a black background sometimes
+    as 40 and sometimes as 49: as numbers both compare equal. Colours beyond the 16 stay names
+    and so match no number."""
+    if name is None:
+        return default
+    bright = name.startswith("bright-")
+    base = name[len("bright-"):] if bright else name
+    return COLOUR_NAMES.index(base) + (8 if bright else 0) if base in COLOUR_NAMES else name
 
 
-def text_at(rows, row, column, length):
-    cells = rows[row][column:column + length] if row < len(rows) else []
-    return "".join(c[0] for c in cells)
+def text_at(screen, row, column, length):
+    """The characters of a run of terminal columns (a wide character fills two)."""
+    return "".join(c.char for c in screen.columns(row)[column:column + length])
 
 
-def colours_at(rows, row, column, length):
-    """The set of (foreground, background) pairs of a run of cells."""
-    return {(c[1], c[2]) for c in rows[row][column:column + length]}
+def colours_at(screen, row, column, length):
+    """The set of (foreground, background) pairs of a run of terminal columns, with the
+    terminal's default colours taken as white on black."""
+    return {(colour_number(c.fg, 7), colour_number(c.bg, 0))
+            for c in screen.columns(row)[column:column + length]}
 
 
 # ------------------------------------------------------------------------------ the tests
@@ -122,13 +78,11 @@ class ProbeTest(unittest.TestCase):
     def setUp(self):
         self.dir = tempfile.mkdtemp(prefix="ipmod-console-")
         self.log = os.path.join(self.dir, "probe.log")
-        self.socket = os.path.join(self.dir, "tmux.sock")
-        self.tmux_started = False
+        self.console = Console(self.dir, env=probe_environment())
 
     def tearDown(self):
-        if self.tmux_started:
-            self.tmux("kill-server", check=False)
-        subprocess.run(["wineserver", "-k"], env=wine_environment(), check=False,
+        self.console.stop()
+        subprocess.run([WINESERVER, "-k"], env=probe_environment(), check=False,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60)
         shutil.rmtree(self.dir, ignore_errors=True)
 
@@ -138,7 +92,8 @@ class ProbeTest(unittest.TestCase):
         """Runs the probe without a console; returns its exit status."""
         done = subprocess.run([WINE, probe or OPTIONS.probe, mode, windows_path(self.log)],
                               input=stdin, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                              cwd=cwd or self.dir, env=wine_environment(), timeout=TIMEOUT)
+                              cwd=cwd or self.dir, env=probe_environment(),
+                              timeout=DEFAULT_TIMEOUT)
         self.probe_output = done.stdout
         return done.returncode
 
@@ -149,53 +104,29 @@ class ProbeTest(unittest.TestCase):
         except FileNotFoundError:
             return []
 
-    # -- tmux
-
-    def tmux(self, *args, check=True):
-        done = subprocess.run(["tmux", "-S", self.socket, "-f", "/dev/null", *args],
-                              stdout=subprocess.PIPE, stderr=subprocess.PIPE, check=False,
-                              env=wine_environment(), timeout=TIMEOUT)
-        if check and done.returncode != 0:
-            raise AssertionError("tmux %s: %s" % (args, done.stderr.decode(errors="replace")))
-        return done.stdout
+    # -- the console
 
     def start_in_console(self, mode, redirect=""):
         """Starts the probe in a fresh tmux console; its exit status goes to a file."""
-        self.status = os.path.join(self.dir, "status")
-        # The terminal neither echoes nor suspends on its own: what shows is the console's.
-        script = "stty susp undef -echo; %s %s %s '%s' %s; echo $? > '%s'; exec sleep 600" % (
-            WINE, OPTIONS.probe, mode, windows_path(self.log), redirect, self.status)
-        self.tmux("new-session", "-d", "-x", str(WIDTH), "-y", str(HEIGHT), "sh", "-c", script)
-        self.tmux_started = True
+        self.console.start(" ".join([WINE, shlex.quote(OPTIONS.probe), mode,
+                                     shlex.quote(windows_path(self.log)), redirect]),
+                           echo=False)  # what shows is the console's alone
         poll(lambda: "start" in self.log_lines(), "the probe to start")
-
-    def console_exit_status(self):
-        def status():
-            try:
-                with open(self.status) as f:
-                    text = f.read().strip()
-                return text or None
-            except FileNotFoundError:
-                return None
-        return int(poll(status, "the probe to end"))
-
-    def type_line(self, text):
-        if text:
-            self.tmux("send-keys", "-l", "--", text)
-        self.tmux("send-keys", "Enter")
+        self.console.wait_for_keyboard()
 
     def screen(self):
-        return self.tmux("capture-pane", "-p", "-e").decode("utf-8", errors="replace")
+        """The pane as text with colour escapes."""
+        return self.console.capture()
 
 
 class WriteTextTest(ProbeTest):
 
     def test_positions_colours_and_literal_text(self):
         self.start_in_console("write")
-        self.assertEqual(self.console_exit_status(), 0)
+        self.assertEqual(self.console.wait_exit(), 0)
         log = self.log_lines()
         raw = self.screen()
-        rows = parse_screen(raw)
+        screen = Screen(raw)
         context = "\n".join(log) + "\n" + raw
 
         # Every call succeeds except the one outside the screen and the one after Destroy.
@@ -221,20 +152,20 @@ class WriteTextTest(ProbeTest):
             (18, 2, "PLAIN", (7, 0)),  # written by others: in the console's own colours
         ]
         for row, column, text, colours in expected:
-            self.assertEqual(text_at(rows, row, column, len(text)), text,
+            self.assertEqual(text_at(screen, row, column, len(text)), text,
                              "row %d column %d\n%s" % (row, column, context))
-            self.assertEqual(colours_at(rows, row, column, len(text)), {colours},
+            self.assertEqual(colours_at(screen, row, column, len(text)), {colours},
                              "%s\n%s" % (text, context))
         # Chinese text: the row start and its colour (columns are loose for wide characters).
-        self.assertEqual(text_at(rows, 10, 0, 6), "  中文", context)
-        self.assertEqual(colours_at(rows, 10, 2, 4), {(ansi_colour(0xA), 0)}, context)
+        self.assertEqual(text_at(screen, 10, 0, 6), "  中文", context)
+        self.assertEqual(colours_at(screen, 10, 2, 4), {(ansi_colour(0xA), 0)}, context)
         for absent in ("NEVER", "GONE"):
             self.assertNotIn(absent, raw)
 
     def test_nothing_is_written_when_standard_output_is_a_file(self):
         output = os.path.join(self.dir, "out.txt")
         self.start_in_console("write", redirect="> '%s'" % output)
-        self.assertEqual(self.console_exit_status(), 0)
+        self.assertEqual(self.console.wait_exit(), 0)
         self.assertIn("results 0000000000000", self.log_lines())
         with open(output, "rb") as f:
             self.assertEqual(f.read(), b"")
@@ -246,12 +177,11 @@ class ReadLineTest(ProbeTest):
     def test_typed_lines_and_the_end_of_input(self):
         self.start_in_console("read")
         for line in ("abc", "", "中文", "x y "):
-            self.type_line(line)
+            self.console.type_line(line)
         poll(lambda: len(self.log_lines()) >= 5, "four lines read")
         # Ctrl+Z, Enter: the end of input.
-        self.tmux("send-keys", "C-z")
-        self.tmux("send-keys", "Enter")
-        self.assertEqual(self.console_exit_status(), 0)
+        self.console.end_input_by_keyboard()
+        self.assertEqual(self.console.wait_exit(), 0)
         # The console's line editing shows what is typed.
         self.assertIn("abc", self.screen())
         self.assertEqual(self.log_lines(), [
@@ -287,8 +217,8 @@ class ReadLineTest(ProbeTest):
 
     def test_keystrokes_without_echo(self):
         self.start_in_console("keys")
-        self.type_line("secret")
-        self.assertEqual(self.console_exit_status(), 0)
+        self.console.type_line("secret")
+        self.assertEqual(self.console.wait_exit(), 0)
         self.assertEqual(self.log_lines(), ["start", "736563726574", "end"])
         self.assertNotIn("secret", self.screen())
 
