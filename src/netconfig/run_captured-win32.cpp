@@ -15,12 +15,6 @@ namespace ipmod {
 
 namespace {
 
-// The interpreter's file in the system directory, named for the family as in InterpreterPrefix.
-Text InterpreterPath(const Text& systemDirectory, int32_t osFamily) {
-  const char* separator = systemDirectory.back() == '\\' ? "" : "\\";
-  return systemDirectory + separator + (osFamily > 2 ? "cmd.exe" : "command.com");
-}
-
 // The interpreter's pipe and process, polled by CollectOutput.
 class InterpreterOutput final : public OutputSource {
  public:
@@ -85,7 +79,8 @@ CapturedRun SystemCommandRunner::RunCaptured(const Text& command) {
   // The interpreter is named by its full path and runs in the system directory, so neither a
   // cmd.exe beside this program nor a netsh.exe in our current directory is ever run.
   const int32_t osFamily = GetOsFamily();
-  const Text application = InterpreterPath(systemDirectory, osFamily);
+  // Named for the family as in InterpreterPrefix.
+  const Text application = SystemFilePath(osFamily > 2 ? "cmd.exe" : "command.com");
   Text line = InterpreterPrefix(osFamily) + command;
   PROCESS_INFORMATION created{};
   const auto start = [&] {

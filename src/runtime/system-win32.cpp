@@ -17,14 +17,6 @@ namespace {
 bool IsLeadByte(char byte) { return static_cast<unsigned char>(byte) >= 0x80; }
 bool IsBlank(char byte) { return byte == ' ' || byte == '\t'; }
 
-// `name` in the system directory.
-Text SystemFilePath(const Text& name) {
-  Text path = SystemDirectory();
-  if (path.empty()) return Text();
-  if (path.back() != '\\') path += '\\';
-  return path + name;
-}
-
 bool IsFile(const Text& path) {
   const DWORD attributes = ::GetFileAttributesA(path.c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
@@ -235,6 +227,13 @@ Text SystemDirectory() {
   }
   if (length == 0 || length >= directory.size()) return Text();
   return Text(directory.data(), length);
+}
+
+Text SystemFilePath(const Text& name) {
+  Text path = SystemDirectory();
+  if (path.empty()) return Text();
+  if (path.back() != '\\') path += '\\';
+  return path + name;
 }
 
 void* BindSystemRoutine(const char* library, const char* routine) {

@@ -57,6 +57,9 @@ void ProcessEvents();
 // The system directory without a trailing backslash, e.g. C:\Windows\system32.
 Text SystemDirectory();
 
+// `name` in the system directory, or the empty text when the system directory is unknown.
+Text SystemFilePath(const Text& name);
+
 // The process around the program's start routine: initialises OLE, makes the program file's
 // directory the current directory, runs `start` once and returns 0, whatever it returned.
 int RunStartRoutine(int32_t (*start)());
