@@ -55,11 +55,7 @@ class DialogueRun {
 
   // The next line, or nothing once standard input has ended: from then on the dialogue asks
   // nothing more and runs no command.
-  std::optional<Text> Ask() {
-    Text line = services_.console.ReadLine();
-    if (line.empty()) return std::nullopt;
-    return line;
-  }
+  std::optional<Text> Ask() { return services_.console.ReadLine(); }
 
   void ShowAdapters(int32_t count) {
     Console& console = services_.console;

@@ -34,13 +34,13 @@ class RecordingConsole : public Console {
     return true;
   }
 
-  Text ReadLine(std::optional<bool> echo) override {
+  std::optional<Text> ReadLine(std::optional<bool> echo) override {
     EXPECT_FALSE(echo.has_value());
     if (lines_.empty()) {
       // A dialogue that keeps asking after the end of input would never end.
       if (++readsAtEnd > 10) throw std::runtime_error("reading on after the end of input");
       events.push_back("read at end");
-      return Text();
+      return std::nullopt;
     }
     Text line = lines_.front();
     lines_.pop_front();
@@ -191,8 +191,9 @@ TEST(DialogueTest, ListsAdaptersAtFixedRowsAndAsksForANumber) {
 }
 
 TEST(DialogueTest, NumbersOutsideTheListAreRefusedUntilOneFits) {
-  // Each of these converts to a number outside 1..3.
-  const std::vector<Text> refused = {"4", "0", "-1", "x", "\n", "4294967296"};
+  // Each of these converts to a number outside 1..3. The empty text is what a line that starts
+  // with a zero byte gives: a line like any other, not the end of input.
+  const std::vector<Text> refused = {"4", "0", "-1", "x", "\n", "4294967296", ""};
   std::vector<Text> lines = refused;
   lines.push_back("\xA3\xB2");  // full-width 2
   Session run(lines);

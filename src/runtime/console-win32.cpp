@@ -50,10 +50,11 @@ Text ReadKeystrokes() {
   return Text(line);
 }
 
-// One line of standard input with its line feed when it fits, or nothing at the end of input.
-Text ReadStreamLine() {
+// One line of standard input with its line feed when it fits, up to its first zero byte, or
+// nothing at the end of input. A line that starts with a zero byte is still a line.
+std::optional<Text> ReadStreamLine() {
   char line[kLineLimit + 1];
-  if (std::fgets(line, sizeof line, stdin) == nullptr) return Text();
+  if (std::fgets(line, sizeof line, stdin) == nullptr) return std::nullopt;
   return Text(line);
 }
 
@@ -87,10 +88,11 @@ bool SystemConsole::WriteText(std::optional<int32_t> column, std::optional<int32
   return written && restored;
 }
 
-Text SystemConsole::ReadLine(std::optional<bool> echo) {
-  const Text line = (echo.has_value() && !*echo) ? ReadKeystrokes() : ReadStreamLine();
-  if (line.empty()) return Text();
-  return TrimLineEnd(line);
+std::optional<Text> SystemConsole::ReadLine(std::optional<bool> echo) {
+  const std::optional<Text> line =
+      (echo.has_value() && !*echo) ? ReadKeystrokes() : ReadStreamLine();
+  if (!line) return std::nullopt;
+  return TrimLineEnd(*line);
 }
 
 }  // namespace ipmod

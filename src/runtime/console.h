@@ -54,9 +54,10 @@ class Console {
                          const Text& text) = 0;
 
   // One line of standard input, at most kLineLimit bytes, cut by TrimLineEnd. An empty line
-  // gives "\n"; the end of input (or a read error) gives the empty text. With echo = false
-  // the line is read keystroke by keystroke without echo.
-  virtual Text ReadLine(std::optional<bool> echo = std::nullopt) = 0;
+  // gives "\n"; a line holding a zero byte is the bytes before it (so the empty text when it
+  // starts with one). Nothing at the end of input or after a read error: only then is there no
+  // line. With echo = false the line is read keystroke by keystroke without echo.
+  virtual std::optional<Text> ReadLine(std::optional<bool> echo = std::nullopt) = 0;
 };
 
 }  // namespace ipmod

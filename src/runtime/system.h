@@ -22,7 +22,7 @@ class SystemConsole final : public Console {
 
   bool WriteText(std::optional<int32_t> column, std::optional<int32_t> row, bool restoreCursor,
                  int32_t foreground, int32_t background, const Text& text) override;
-  Text ReadLine(std::optional<bool> echo = std::nullopt) override;
+  std::optional<Text> ReadLine(std::optional<bool> echo = std::nullopt) override;
 
   // Lets go of the handles; later writes return false. Harmless when repeated.
   void Destroy();

@@ -189,6 +189,14 @@ class Listing(DialogueTest):
             self.assert_coloured(screen, ADDRESS_PROMPT, "yellow")
             self.assertEqual(s.netsh_calls(), [])
 
+    def test_a_line_starting_with_a_zero_byte_is_a_line_not_the_end(self):
+        with Scenario(three_adapters(), stdin="fifo") as s:
+            s.wait_for(CHOICE_PROMPT + "3")
+            s.send(b"\x001\n1\n0\n")
+            screen = self.wait_menu(s)
+            self.assertEqual(screen.count(OUT_OF_RANGE), 1, f"\n{screen}")
+            self.assertEqual(s.netsh_calls(), [dhcp_address_line(ETHERNET)])
+
     def test_end_of_input_at_the_choice_prompt_ends_the_program(self):
         with Scenario(three_adapters(), stdin="fifo") as s:
             s.wait_for(CHOICE_PROMPT + "3")

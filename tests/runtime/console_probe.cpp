@@ -1,7 +1,7 @@
 // A small program around the real console and start-up, driven by test_console.py:
 //   console_probe write LOG   a fixed set of WriteText calls; their results and the console's
 //                             attribute before and after go to LOG
-//   console_probe read LOG    every ReadLine result as hex, one line each, until the empty text
+//   console_probe read LOG    every ReadLine result as hex, one line each, until the end of input
 //   console_probe keys LOG    one ReadLine without echo, as hex
 //   console_probe cwd LOG     the current directory the start routine sees and whether OLE is
 //                             initialised
@@ -96,19 +96,22 @@ void Write() {
   Log(attribute);
 }
 
+// A line as hex ("-" for the empty text), or "eof" when there is none.
+std::string HexLine(const std::optional<Text>& line) { return line ? Hex(*line) : "eof"; }
+
 void Read() {
   ipmod::SystemConsole console;
   for (;;) {
-    const Text line = console.ReadLine();
-    Log(Hex(line));
-    if (line.empty()) break;
+    const std::optional<Text> line = console.ReadLine();
+    Log(HexLine(line));
+    if (!line) break;
   }
-  Log("again " + Hex(console.ReadLine()));
+  Log("again " + HexLine(console.ReadLine()));
 }
 
 void Keys() {
   ipmod::SystemConsole console;
-  Log(Hex(console.ReadLine(false)));
+  Log(HexLine(console.ReadLine(false)));
 }
 
 // The current directory, and whether OLE is already initialised on this thread.

@@ -190,14 +190,15 @@ class ReadLineTest(ProbeTest):
             "0a",  # an empty line keeps its line feed
             "d6d0cec4",  # typed Chinese arrives as GBK
             "78207920",  # blanks are no control bytes
-            "-",  # end of input: the empty text
-            "again -",  # and again on the next call
+            "eof",  # end of input: no line
+            "again eof",  # and again on the next call
             "end",
         ], self.screen())
 
     def test_long_lines_are_taken_2048_bytes_at_a_time(self):
         data = (b"a\r\n" + b"\r\n" + b"x" * 3000 + b"\n" + b"y" * 2048 + b"\n" +
-                b"tab\t\r\n" + "中文".encode("gbk") + b"\n" + b"partial")
+                b"tab\t\r\n" + "中文".encode("gbk") + b"\n" + b"\x00rest\n" + b"ab\x00cd\n" +
+                b"partial")
         self.assertEqual(self.run_probe("read", stdin=data), 0)
         self.assertEqual(self.log_lines(), [
             "start",
@@ -209,9 +210,11 @@ class ReadLineTest(ProbeTest):
             "0a",  # ...as an empty line
             "746162",  # a tab before the line end is trimmed
             "d6d0cec4",
+            "-",  # a line starting with a zero byte is a line: the empty text...
+            "6162",  # ...and any line is cut at its zero byte
             "7061727469616c",  # a last line without a line feed
-            "-",
-            "again -",
+            "eof",
+            "again eof",
             "end",
         ])
 
