@@ -49,7 +49,7 @@ class DialogueRun {
   }
 
  private:
-  void Say(int32_t foreground, const Text& text) {
+  void Say(int32_t foreground, const ConsoleText& text) {
     services_.console.WriteText(kPromptColumn, std::nullopt, false, foreground, kBlack, text);
   }
 
@@ -64,7 +64,7 @@ class DialogueRun {
     for (int32_t n = 1; n <= count; ++n) {
       const AdapterRecord& entry = ElementAt(adapters_, n, kListedEntry);
       console.WriteText(kPromptColumn, n + 1, false, kGreen, kBlack,
-                        ToText(n) + "、" + entry.ConnectionName);
+                        ConsoleText(ToText(n) + "、").AddSystemText(entry.ConnectionName));
       Say(kCyan, " IP：" + entry.IpAddress + "\r\n");
     }
     console.WriteText(kPromptColumn, count + 2, false, kYellow, kBlack,
@@ -83,8 +83,10 @@ class DialogueRun {
 
   // DHCP for "0", else a static address, gateway and mask. False once input has ended.
   bool ChangeAddress(const AdapterRecord& entry) {
-    Say(kYellow, "你选择的是：" + entry.ConnectionName + "（IP:" + entry.IpAddress +
-                     "）\r\n请输入IP地址（如果需自动获取输入0）：");
+    Say(kYellow,
+        ConsoleText("你选择的是：")
+            .AddSystemText(entry.ConnectionName)
+            .Add("（IP:" + entry.IpAddress + "）\r\n请输入IP地址（如果需自动获取输入0）："));
     const std::optional<Text> ip = Ask();
     if (!ip) return false;
     if (*ip == "0") {

@@ -20,6 +20,7 @@ struct Write {
   int32_t foreground;
   int32_t background;
   Text text;
+  Text systemText;  // the pieces in the system's code page, joined
 };
 
 // Plays the operator: answers reads from a script, then reports the end of input.
@@ -28,9 +29,14 @@ class RecordingConsole : public Console {
   explicit RecordingConsole(std::vector<Text> lines) : lines_(lines.begin(), lines.end()) {}
 
   bool WriteText(std::optional<int32_t> column, std::optional<int32_t> row, bool restoreCursor,
-                 int32_t foreground, int32_t background, const Text& text) override {
-    writes.push_back({column, row, restoreCursor, foreground, background, text});
-    events.push_back("write " + text);
+                 int32_t foreground, int32_t background, const ConsoleText& text) override {
+    Text systemText;
+    for (const ConsoleText::Piece& piece : text.pieces()) {
+      if (piece.systemCodePage) systemText += piece.bytes;
+    }
+    writes.push_back(
+        {column, row, restoreCursor, foreground, background, text.Bytes(), systemText});
+    events.push_back("write " + text.Bytes());
     return true;
   }
 
@@ -169,7 +175,7 @@ TEST(DialogueTest, ListsAdaptersAtFixedRowsAndAsksForANumber) {
   const auto& w = run.console.writes;
   ASSERT_EQ(w.size(), 9u);
   auto expect = [&](std::size_t i, std::optional<int32_t> column, std::optional<int32_t> row,
-                    int32_t colour, const Text& text) {
+                    int32_t colour, const Text& text, const Text& systemText = "") {
     SCOPED_TRACE(i);
     EXPECT_EQ(w[i].column, column);
     EXPECT_EQ(w[i].row, row);
@@ -177,14 +183,16 @@ TEST(DialogueTest, ListsAdaptersAtFixedRowsAndAsksForANumber) {
     EXPECT_EQ(w[i].foreground, colour);
     EXPECT_EQ(w[i].background, kBlack);
     EXPECT_EQ(w[i].text, text);
+    // Connection names are in the system's code page, the rest is the program's own.
+    EXPECT_EQ(w[i].systemText, systemText);
   };
   expect(0, 50, 0, kYellow, "欢迎使用IP修改工具 Ver:1.1 BY：VELDR\r\n");
   expect(1, std::nullopt, 1, kRed, "请勿用作违法用途，使用前请确保你有恢复网络的能力！\r\n");
-  expect(2, 2, 2, kGreen, "1、以太网 2");
+  expect(2, 2, 2, kGreen, "1、以太网 2", "以太网 2");
   expect(3, 2, std::nullopt, kCyan, " IP：192.0.2.10\r\n");
   expect(4, 2, 3, kGreen, "2、");
   expect(5, 2, std::nullopt, kCyan, " IP：198.51.100.7\r\n");
-  expect(6, 2, 4, kGreen, "3、无线 %s 网络");
+  expect(6, 2, 4, kGreen, "3、无线 %s 网络", "无线 %s 网络");
   expect(7, 2, std::nullopt, kCyan, " IP：203.0.113.5\r\n");
   expect(8, 2, 5, kYellow, "请选择你需要修改的连接名称:1~3\r\n");
   EXPECT_EQ(run.result, 0);
@@ -209,6 +217,14 @@ TEST(DialogueTest, NumbersOutsideTheListAreRefusedUntilOneFits) {
   }
   EXPECT_EQ(run.console.writes.back().text,
             "你选择的是：（IP:198.51.100.7）\r\n请输入IP地址（如果需自动获取输入0）：");
+}
+
+TEST(DialogueTest, TheChosenNameIsShownInTheSystemsCodePage) {
+  Session run({"3"});
+  run.Go();
+  EXPECT_EQ(run.console.writes.back().text,
+            "你选择的是：无线 %s 网络（IP:203.0.113.5）\r\n请输入IP地址（如果需自动获取输入0）：");
+  EXPECT_EQ(run.console.writes.back().systemText, "无线 %s 网络");
 }
 
 TEST(DialogueTest, NoAdaptersMeansNoNumberFits) {

@@ -103,7 +103,8 @@ CapturedRun SystemCommandRunner::RunCaptured(const Text& command) {
   thread.reset();  // never used
 
   InterpreterOutput output(readEnd.get(), process.get());
-  run.output = CollectOutput(output);
+  // netsh prints in the console's code page; the verdict and the dialogue read GBK.
+  run.output = ToProgramCodePage(CollectOutput(output), CommandOutputCodePage());
 
   DWORD exitCode = 0;
   GetExitCodeProcess(process.get(), &exitCode);

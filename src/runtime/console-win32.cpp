@@ -2,9 +2,11 @@
 #include <conio.h>
 #include <windows.h>
 
+#include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <memory>
+#include <string>
 
 #include "runtime/system.h"
 
@@ -34,6 +36,64 @@ bool WriteAll(HANDLE output, const Text& text) {
   return true;
 }
 
+// The characters of `text` for a console that does not show GBK: each piece read in its own
+// code page. Nothing when a code page cannot be read; the bytes then go as they stand.
+std::optional<std::wstring> WideCharacters(const ConsoleText& text) {
+  std::wstring wide;
+  for (const ConsoleText::Piece& piece : text.pieces()) {
+    if (piece.bytes.empty()) continue;
+    const UINT codePage = piece.systemCodePage ? CP_ACP : kProgramCodePage;
+    const int size = static_cast<int>(piece.bytes.size());
+    const int count = ::MultiByteToWideChar(codePage, 0, piece.bytes.data(), size, nullptr, 0);
+    if (count <= 0) return std::nullopt;
+    const std::size_t at = wide.size();
+    wide.resize(at + static_cast<std::size_t>(count));
+    if (::MultiByteToWideChar(codePage, 0, piece.bytes.data(), size, &wide[at], count) != count) {
+      return std::nullopt;
+    }
+  }
+  return wide;
+}
+
+bool WriteAllWide(HANDLE output, const std::wstring& text) {
+  const wchar_t* next = text.data();
+  std::size_t left = text.size();
+  while (left > 0) {
+    DWORD written = 0;
+    const DWORD chunk = left > 0x4000 ? 0x4000 : static_cast<DWORD>(left);
+    if (!::WriteConsoleW(output, next, chunk, &written, nullptr) || written == 0) return false;
+    next += written;
+    left -= written;
+  }
+  return true;
+}
+
+// The attribute a write in progress has to put back, for a console event (Ctrl+C, Ctrl+Break,
+// a closed window) that ends the program in the middle of it.
+constexpr uint32_t kNothingToRestore = 0x10000;
+std::atomic<uint32_t> pendingAttribute{kNothingToRestore};
+std::atomic<HANDLE> pendingOutput{nullptr};
+
+BOOL WINAPI RestoreColoursBeforeTheEnd(DWORD) {
+  const uint32_t attribute = pendingAttribute.exchange(kNothingToRestore);
+  if (attribute != kNothingToRestore) {
+    ::SetConsoleTextAttribute(pendingOutput.load(), static_cast<WORD>(attribute));
+  }
+  return FALSE;  // the system's own handling goes on and ends the program
+}
+
+// Marks the attribute to put back for as long as a write has the console's colours changed.
+class PendingRestore {
+ public:
+  PendingRestore(HANDLE output, WORD attribute) {
+    pendingOutput = output;
+    pendingAttribute = attribute;
+  }
+  ~PendingRestore() { pendingAttribute = kNothingToRestore; }
+  PendingRestore(const PendingRestore&) = delete;
+  PendingRestore& operator=(const PendingRestore&) = delete;
+};
+
 // Only the low 16 bits of a coordinate count.
 SHORT Coordinate(int32_t value) { return static_cast<SHORT>(static_cast<uint16_t>(value)); }
 
@@ -61,31 +121,41 @@ std::optional<Text> ReadStreamLine() {
 }  // namespace
 
 SystemConsole::SystemConsole()
-    : handles_(new Handles{::GetStdHandle(STD_INPUT_HANDLE), ::GetStdHandle(STD_OUTPUT_HANDLE)}) {}
+    : handles_(new Handles{::GetStdHandle(STD_INPUT_HANDLE), ::GetStdHandle(STD_OUTPUT_HANDLE)}) {
+  ::SetConsoleCtrlHandler(RestoreColoursBeforeTheEnd, TRUE);
+}
 
 SystemConsole::~SystemConsole() { Destroy(); }
 
-void SystemConsole::Destroy() { handles_.reset(); }
+void SystemConsole::Destroy() {
+  if (handles_ == nullptr) return;
+  ::SetConsoleCtrlHandler(RestoreColoursBeforeTheEnd, FALSE);
+  handles_.reset();
+}
 
 bool SystemConsole::WriteText(std::optional<int32_t> column, std::optional<int32_t> row,
                               bool restoreCursor, int32_t foreground, int32_t background,
-                              const Text& text) {
+                              const ConsoleText& text) {
   if (handles_ == nullptr) return false;
   const HANDLE output = handles_->output;
 
   CONSOLE_SCREEN_BUFFER_INFO before;
   if (!::GetConsoleScreenBufferInfo(output, &before)) return false;
+  // The console is shown characters, not bytes, when its code page is not the program's: no
+  // console setting is changed for that. Converted before the console changes at all.
+  std::optional<std::wstring> wide;
+  if (::GetConsoleOutputCP() != kProgramCodePage) wide = WideCharacters(text);
   if (column && row) {
     if (!::SetConsoleCursorPosition(output, COORD{Coordinate(*column), Coordinate(*row)})) {
       return false;
     }
   }
+  const PendingRestore pending(output, before.wAttributes);
   if (!::SetConsoleTextAttribute(output, ConsoleAttribute(foreground, background))) return false;
   // A failed write still gets the colours put back; it only makes the result false.
-  const bool written = WriteAll(output, text);
+  const bool written = wide ? WriteAllWide(output, *wide) : WriteAll(output, text.Bytes());
   if (restoreCursor && !::SetConsoleCursorPosition(output, before.dwCursorPosition)) return false;
-  const bool restored = ::SetConsoleTextAttribute(output, before.wAttributes) != FALSE;
-  return written && restored;
+  return ::SetConsoleTextAttribute(output, before.wAttributes) != FALSE && written;
 }
 
 std::optional<Text> SystemConsole::ReadLine(std::optional<bool> echo) {

@@ -44,6 +44,22 @@ uint16_t ConsoleAttribute(int32_t foreground, int32_t background) {
   return static_cast<uint16_t>(ColourFor(foreground).foreground | ColourFor(background).background);
 }
 
+ConsoleText& ConsoleText::Add(Text text) {
+  pieces_.push_back({std::move(text), false});
+  return *this;
+}
+
+ConsoleText& ConsoleText::AddSystemText(Text text) {
+  pieces_.push_back({std::move(text), true});
+  return *this;
+}
+
+Text ConsoleText::Bytes() const {
+  Text bytes;
+  for (const Piece& piece : pieces_) bytes += piece.bytes;
+  return bytes;
+}
+
 Text TrimLineEnd(const Text& line) {
   std::size_t end = line.size();
   // Bytes of 0x80 and above are not control bytes, so a double-byte character stays whole.

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <vector>
 
 #include "runtime/text.h"
 
@@ -41,17 +42,46 @@ constexpr int kLineLimit = 2048;
 // so an empty line ("\n") stays "\n".
 Text TrimLineEnd(const Text& line);
 
+// The code page of the program's own texts.
+constexpr uint32_t kProgramCodePage = 936;
+
+// A text for the console: the program's own bytes (GBK) with pieces that come from the system in
+// its own code page, such as connection names. Joined, the pieces are the bytes as they stand;
+// only a console that does not show GBK needs to tell them apart.
+class ConsoleText {
+ public:
+  struct Piece {
+    Text bytes;
+    bool systemCodePage;
+  };
+
+  ConsoleText(Text text) : pieces_{{std::move(text), false}} {}  // NOLINT: a program text
+  ConsoleText(const char* text) : ConsoleText(Text(text)) {}     // NOLINT: a program text
+
+  // Appends the program's own bytes, or bytes in the system's code page.
+  ConsoleText& Add(Text text);
+  ConsoleText& AddSystemText(Text text);
+
+  Text Bytes() const;
+  const std::vector<Piece>& pieces() const { return pieces_; }
+
+ private:
+  std::vector<Piece> pieces_;
+};
+
 class Console {
  public:
   virtual ~Console() = default;
 
-  // Writes `text` byte for byte ("%" is not special) in the given colours, at (column, row) of
-  // the screen buffer when both are given, else at the cursor. restoreCursor puts the cursor
-  // back where it was. The console's attribute is restored afterwards. Returns true when every
-  // console call succeeded; writes nothing when standard output is not a console.
+  // Writes `text` ("%" is not special) in the given colours, at (column, row) of the screen
+  // buffer when both are given, else at the cursor. restoreCursor puts the cursor back where it
+  // was. The console's attribute is restored afterwards. A console in the program's code page
+  // gets the bytes as they stand; any other is shown the characters they encode, each piece
+  // read in its own code page, and keeps its settings. Returns true when every console call
+  // succeeded; writes nothing when standard output is not a console.
   virtual bool WriteText(std::optional<int32_t> column, std::optional<int32_t> row,
                          bool restoreCursor, int32_t foreground, int32_t background,
-                         const Text& text) = 0;
+                         const ConsoleText& text) = 0;
 
   // One line of standard input, at most kLineLimit bytes, cut by TrimLineEnd. An empty line
   // gives "\n"; a line holding a zero byte is the bytes before it (so the empty text when it

@@ -218,6 +218,29 @@ void ProcessEvents() {
   }
 }
 
+uint32_t CommandOutputCodePage() {
+  const UINT console = ::GetConsoleOutputCP();
+  return console != 0 ? console : ::GetOEMCP();
+}
+
+Text ToProgramCodePage(const Text& bytes, uint32_t codePage) {
+  if (codePage == kProgramCodePage || bytes.empty()) return bytes;
+  const int size = static_cast<int>(bytes.size());
+  const int count = ::MultiByteToWideChar(codePage, 0, bytes.data(), size, nullptr, 0);
+  if (count <= 0) return bytes;
+  std::wstring wide(static_cast<std::size_t>(count), L'\0');
+  if (::MultiByteToWideChar(codePage, 0, bytes.data(), size, &wide[0], count) != count) {
+    return bytes;
+  }
+  const int length = ::WideCharToMultiByte(kProgramCodePage, 0, wide.data(), count, nullptr, 0,
+                                           "?", nullptr);
+  if (length <= 0) return bytes;
+  Text converted(static_cast<std::size_t>(length), '\0');
+  ::WideCharToMultiByte(kProgramCodePage, 0, wide.data(), count, &converted[0], length, "?",
+                        nullptr);
+  return converted;
+}
+
 Text SystemDirectory() {
   std::vector<char> directory(MAX_PATH, '\0');
   UINT length = ::GetSystemDirectoryA(directory.data(), static_cast<UINT>(directory.size()));

@@ -21,7 +21,7 @@ class SystemConsole final : public Console {
   SystemConsole& operator=(const SystemConsole&) = delete;
 
   bool WriteText(std::optional<int32_t> column, std::optional<int32_t> row, bool restoreCursor,
-                 int32_t foreground, int32_t background, const Text& text) override;
+                 int32_t foreground, int32_t background, const ConsoleText& text) override;
   std::optional<Text> ReadLine(std::optional<bool> echo = std::nullopt) override;
 
   // Lets go of the handles; later writes return false. Harmless when repeated.
@@ -53,6 +53,14 @@ int32_t OsFamilyForPlatformId(uint32_t platformId);
 
 // Dispatches the thread's pending messages without waiting; a WM_QUIT stays queued.
 void ProcessEvents();
+
+// The code page console programs print in when their output is not a console: the console's
+// own, or the system's OEM code page when the program has no console.
+uint32_t CommandOutputCodePage();
+
+// `bytes` in code page `codePage` as the program's own code page (GBK). Unchanged when the two
+// are the same or the bytes cannot be read; a character GBK lacks becomes "?".
+Text ToProgramCodePage(const Text& bytes, uint32_t codePage);
 
 // The system directory without a trailing backslash, e.g. C:\Windows\system32.
 Text SystemDirectory();

@@ -465,6 +465,23 @@ TEST_F(ProcessEventsTest, DispatchesWhatComesBeforeAPostedQuit) {
   EXPECT_EQ(message.wParam, 9u);
 }
 
+TEST(ToProgramCodePageTest, ReadsCommandOutputInItsCodePageAsGbk) {
+  const struct {
+    uint32_t codePage;
+    Text bytes;
+    Text expected;
+  } cases[] = {
+      {936, "\xC8\xB7\xB6\xA8\x81", "\xC8\xB7\xB6\xA8\x81"},  // as it stands, a lone byte too
+      {65001, "\xE7\xA1\xAE\xE5\xAE\x9A\r\n", "确定\r\n"},
+      {1252, "caf\xE9 Ok.", "caf\xA8\xA6 Ok."},  // pinyin e-acute is in GBK
+      {65001, "\xE0\xB8\x81", "?"},  // a Thai letter is not
+      {437, "Ok.\r\n", "Ok.\r\n"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(ToProgramCodePage(c.bytes, c.codePage), c.expected) << c.codePage << " " << c.bytes;
+  }
+}
+
 TEST(SystemDirectoryTest, IsTheSystemsDirectoryWithoutTrailingBackslash) {
   char expected[MAX_PATH];
   const UINT length = ::GetSystemDirectoryA(expected, sizeof expected);

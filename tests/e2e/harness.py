@@ -328,12 +328,16 @@ class Scenario(Console):
     replies: stand-in netsh answer per call number (1-based); `default_reply` for the rest
     planted: folder of the program also holds the marker program as netsh.exe, netsh.com,
              cmd.exe, and a netsh.bat; whatever of them runs appends to `planted_calls`
+    environment: variables set for every Wine command of the scenario (e.g. another LANG)
+    console_state: the program runs inside `cmd /c`, between two runs of the marker program
+             that log the console's code pages and colours (`console_states`)
     """
 
     def __init__(self, adapters: Sequence[Adapter], *, gateway: str = "192.0.2.1",
                  dns: Sequence[str] = DEFAULT_DNS, replies: Optional[Dict[int, Reply]] = None,
                  default_reply: Optional[Reply] = None, stdin: str = "console",
                  stdout: str = "console", planted: bool = False,
+                 environment: Optional[Dict[str, str]] = None, console_state: bool = False,
                  config: Optional[Config] = None):
         assert stdin in ("console", "fifo") and stdout in ("console", "file")
         self.config = config or Config.from_environment()
@@ -345,6 +349,8 @@ class Scenario(Console):
         self.stdin = stdin
         self.stdout = stdout
         self.planted = planted
+        self.environment = dict(environment or {})
+        self.console_state = console_state
         self.ident = _scenario_id()
         # The socket stays short whatever the work folder (a socket path has a length limit).
         super().__init__(os.path.join(self.config.work_root, self.ident),
@@ -467,9 +473,12 @@ class Scenario(Console):
     def _prepare_app(self) -> None:
         os.makedirs(self.app)
         shutil.copy2(self.config.program, os.path.join(self.app, "ipmod.exe"))
-        if self.planted:
+        if self.planted or self.console_state:
             if not self.config.planted:
                 raise HarnessError("set IPMOD_E2E_PLANTED to the built marker program")
+        if self.console_state:
+            shutil.copy2(self.config.planted, os.path.join(self.app, "console-state.exe"))
+        if self.planted:
             for name in ("netsh.exe", "netsh.com", "cmd.exe"):
                 shutil.copy2(self.config.planted, os.path.join(self.app, name))
             with open(os.path.join(self.app, "netsh.bat"), "wb") as batch:
@@ -491,6 +500,7 @@ class Scenario(Console):
                 out.write(reply.output)
             extra["FAKE_NETSH_REPLY" + suffix] = windows_path(path)
             extra["FAKE_NETSH_EXIT" + suffix] = str(reply.exit_code)
+        extra.update(self.environment)
         return wine_environment(self.prefix, extra)
 
     def _launch(self) -> None:
@@ -501,11 +511,15 @@ class Scenario(Console):
             redirections += " < " + shlex.quote(self.fifo_path)
         if self.stdout == "file":
             redirections += " > " + shlex.quote(self.output_path)
+        program = shlex.quote(os.path.join(self.app, "ipmod.exe"))
+        if self.console_state:
+            state = windows_path(os.path.join(self.app, "console-state.exe")) + " --state"
+            program = "cmd /c " + shlex.quote(
+                f"{state} & {windows_path(os.path.join(self.app, 'ipmod.exe'))} & {state}")
         self.started_at = time.monotonic()
         self.start("ip netns exec " + shlex.quote(self.ident) + " env -i " +
                    " ".join(shlex.quote(f"{k}={v}") for k, v in env.items()) + " " + WINE + " " +
-                   shlex.quote(os.path.join(self.app, "ipmod.exe")) + redirections,
-                   cwd=self.directory)
+                   program + redirections, cwd=self.directory)
         if self.stdin == "fifo":
             self._open_fifo()
 
@@ -538,6 +552,10 @@ class Scenario(Console):
     def netsh_calls(self) -> List[bytes]:
         """Command lines the stand-in netsh logged, in order (GBK bytes, no CR LF)."""
         return _log_lines(self.log_path)
+
+    def console_states(self) -> List[bytes]:
+        """What the console-state runs logged: b"state IN OUT ATTRIBUTE", before and after."""
+        return [line for line in _log_lines(self.planted_log_path) if line.startswith(b"state ")]
 
     def planted_calls(self) -> List[bytes]:
         """Lines the planted programs logged (empty when none of them ran)."""
