@@ -2,8 +2,10 @@
 // - appends its whole command line (bytes as given, GBK kept) and CR LF to the file named by
 //   FAKE_NETSH_LOG, when that is set;
 // - counts its calls: call N is the one that finds N - 1 lines in that log;
+// - sleeps FAKE_NETSH_SLEEP_MS_<N>, or else FAKE_NETSH_SLEEP_MS, milliseconds (decimal; values
+//   beyond 32 bits, or 4294967295 itself, wait for ever) before it answers;
 // - writes the bytes of the file named by FAKE_NETSH_REPLY_<N>, or else FAKE_NETSH_REPLY, to
-//   its standard output;
+//   its standard output, FAKE_NETSH_REPEAT_<N>, or else FAKE_NETSH_REPEAT, times (default 1);
 // - exits with FAKE_NETSH_EXIT_<N>, or else FAKE_NETSH_EXIT (decimal), or else 0.
 // Works on fixed buffers and the system's own calls only.
 #include <windows.h>
@@ -74,18 +76,32 @@ unsigned LogCall(const char* logPath) {
   return lines + 1;
 }
 
-void CopyFileToOutput(const char* path) {
+// Writes the file's bytes `times` times over.
+void CopyFileToOutput(const char* path, DWORD times) {
   HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
   if (output == nullptr || output == INVALID_HANDLE_VALUE) return;
   HANDLE reply = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                              FILE_ATTRIBUTE_NORMAL, nullptr);
   if (reply == INVALID_HANDLE_VALUE) return;
-  char buffer[4096];
-  DWORD read = 0;
-  while (ReadFile(reply, buffer, sizeof(buffer), &read, nullptr) && read > 0) {
-    if (!WriteAll(output, buffer, read)) break;
+  static char buffer[65536];
+  bool writing = true;
+  for (DWORD round = 0; writing && round < times; ++round) {
+    SetFilePointer(reply, 0, nullptr, FILE_BEGIN);
+    DWORD read = 0;
+    while (writing && ReadFile(reply, buffer, sizeof(buffer), &read, nullptr) && read > 0) {
+      writing = WriteAll(output, buffer, read);
+    }
   }
   CloseHandle(reply);
+}
+
+// Unsigned decimal; stops at the first non-digit and stays at 4294967295 beyond it.
+DWORD ParseCount(const char* text) {
+  unsigned long long value = 0;
+  while (*text >= '0' && *text <= '9' && value <= 0xFFFFFFFFull) {
+    value = value * 10 + static_cast<unsigned>(*text++ - '0');
+  }
+  return value > 0xFFFFFFFFull ? 0xFFFFFFFFu : static_cast<DWORD>(value);
 }
 
 // Decimal with an optional sign; whatever follows the digits is ignored.
@@ -102,7 +118,12 @@ int ParseExitCode(const char* text) {
 int main() {
   char value[kValueSize];
   const unsigned call = ReadVariable("FAKE_NETSH_LOG", value) ? LogCall(value) : 1;
-  if (ReadSetting("FAKE_NETSH_REPLY", call, value)) CopyFileToOutput(value);
+  if (ReadSetting("FAKE_NETSH_SLEEP_MS", call, value)) Sleep(ParseCount(value));  // ~0u: INFINITE
+  char path[kValueSize];
+  if (ReadSetting("FAKE_NETSH_REPLY", call, path)) {
+    const DWORD times = ReadSetting("FAKE_NETSH_REPEAT", call, value) ? ParseCount(value) : 1;
+    CopyFileToOutput(path, times);
+  }
   const int exitCode = ReadSetting("FAKE_NETSH_EXIT", call, value) ? ParseExitCode(value) : 0;
   ExitProcess(static_cast<UINT>(exitCode));
 }
