@@ -30,8 +30,9 @@ int main() {
                            OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (log == INVALID_HANDLE_VALUE) return 0;
   const char* commandLine = GetCommandLineA();
+  // cmd hands on "a --state & b" with the blank before "&".
   const char* tail = std::strstr(commandLine, " --state");
-  if (tail != nullptr && tail[8] == '\0') {
+  if (tail != nullptr && tail[8 + std::strspn(tail + 8, " ")] == '\0') {
     CONSOLE_SCREEN_BUFFER_INFO screen = {};
     GetConsoleScreenBufferInfo(GetStdHandle(STD_OUTPUT_HANDLE), &screen);
     char state[64];
