@@ -258,9 +258,11 @@ class Console:
         `status_path` and the pane stays as the program left it.
 
         The terminal's suspend key is switched off, so Ctrl+Z reaches the program; with
-        echo=False the terminal echoes nothing itself, so all that shows is the console's."""
+        echo=False the terminal echoes nothing itself, so all that shows is the console's. The
+        shell itself outlives a Ctrl+C (the program does not inherit that), so the exit status
+        is still written."""
         status = shlex.quote(self.status_path)
-        script = ["stty susp undef" + ("" if echo else " -echo")]
+        script = ["stty susp undef" + ("" if echo else " -echo"), "trap : INT"]
         if cwd is not None:
             script.append("cd " + shlex.quote(cwd))
         script += [command,
