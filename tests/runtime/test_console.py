@@ -259,7 +259,8 @@ class RuntimeErrorReportTest(ProbeTest):
 
     def test_fatal_conditions_end_with_exit_code_minus_one(self):
         # The message box returns at once without a display; ExitProcess(-1) shows as 255.
-        for mode in ("index0", "oom"):
+        # Those the C++ library raises (length, uncaught) would otherwise abort (exit code 3).
+        for mode in ("index0", "oom", "length", "uncaught"):
             with self.subTest(mode=mode):
                 self.assertEqual(self.run_probe(mode), 255, self.probe_output)
                 # Nothing after the failed check runs.
