@@ -327,13 +327,16 @@ class Scenario(Console):
     stdout: "console" or "file" (read with `output_bytes`)
     replies: stand-in netsh answer per call number (1-based); `default_reply` for the rest
     planted: folder of the program also holds the marker program as netsh.exe, netsh.com,
-             cmd.exe, and a netsh.bat; whatever of them runs appends to `planted_calls`
+             cmd.exe, and a netsh.bat, and a folder at the front of PATH (`path_front`) holds
+             netsh.exe and netsh.bat; whatever of them runs appends to `planted_calls`
+    environment: extra variables for the program (and every Wine command of the scenario)
     """
 
     def __init__(self, adapters: Sequence[Adapter], *, gateway: str = "192.0.2.1",
                  dns: Sequence[str] = DEFAULT_DNS, replies: Optional[Dict[int, Reply]] = None,
                  default_reply: Optional[Reply] = None, stdin: str = "console",
                  stdout: str = "console", planted: bool = False,
+                 environment: Optional[Dict[str, str]] = None,
                  config: Optional[Config] = None):
         assert stdin in ("console", "fifo") and stdout in ("console", "file")
         self.config = config or Config.from_environment()
@@ -345,12 +348,14 @@ class Scenario(Console):
         self.stdin = stdin
         self.stdout = stdout
         self.planted = planted
+        self.environment = dict(environment or {})
         self.ident = _scenario_id()
         # The socket stays short whatever the work folder (a socket path has a length limit).
         super().__init__(os.path.join(self.config.work_root, self.ident),
                          f"/tmp/{self.ident}.sock")
         self.prefix = os.path.join(self.directory, "prefix")
         self.app = os.path.join(self.directory, "app")
+        self.path_front = os.path.join(self.directory, "path-front")
         self.log_path = os.path.join(self.directory, "netsh.log")
         self.planted_log_path = os.path.join(self.directory, "planted.log")
         self.output_path = os.path.join(self.directory, "output.bin")
@@ -470,17 +475,23 @@ class Scenario(Console):
         if self.planted:
             if not self.config.planted:
                 raise HarnessError("set IPMOD_E2E_PLANTED to the built marker program")
-            for name in ("netsh.exe", "netsh.com", "cmd.exe"):
-                shutil.copy2(self.config.planted, os.path.join(self.app, name))
-            with open(os.path.join(self.app, "netsh.bat"), "wb") as batch:
-                batch.write(b"@echo netsh.bat %*>>\"" +
-                            windows_path(self.planted_log_path).encode() + b"\"\r\n")
+            os.makedirs(self.path_front)
+            for folder, names in ((self.app, ("netsh.exe", "netsh.com", "cmd.exe")),
+                                  (self.path_front, ("netsh.exe",))):
+                for name in names:
+                    shutil.copy2(self.config.planted, os.path.join(folder, name))
+                with open(os.path.join(folder, "netsh.bat"), "wb") as batch:
+                    batch.write(b"@echo netsh.bat %*>>\"" +
+                                windows_path(self.planted_log_path).encode() + b"\"\r\n")
 
     def _environment(self) -> Dict[str, str]:
         """The environment of every Wine command of the scenario; writes the reply files."""
         extra = {"FAKE_NETSH_LOG": windows_path(self.log_path),
                  "IPMOD_E2E_PLANTED_LOG": windows_path(self.planted_log_path),
-                 "TERM": "screen"}
+                 "TERM": "screen", **self.environment}
+        if self.planted:
+            # Wine puts WINEPATH in front of the Windows PATH it gives the program.
+            extra["WINEPATH"] = windows_path(self.path_front)
         replies = dict(self.replies)
         if self.default_reply is not None:
             replies[0] = self.default_reply
