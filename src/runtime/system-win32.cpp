@@ -152,7 +152,8 @@ int ShowCommandForMode(std::optional<int32_t> showMode) {
 }
 
 bool RunProgram(const Text& commandLine, bool wait, std::optional<int32_t> showMode,
-                uint32_t* exitCode) {
+                std::optional<uint32_t>* exitCode) {
+  if (exitCode != nullptr) exitCode->reset();
   const std::optional<Text> application = ApplicationFor(commandLine);
   if (!application) return false;
 

@@ -118,7 +118,7 @@ TEST_F(RunProgramTest, WithWaitReturnsOnlyAfterTheProgramHasEnded) {
 
 TEST_F(RunProgramTest, WithWaitReportsTheExitCode) {
   for (const uint32_t code : {0u, 1u, 7u, 259u}) {
-    uint32_t exitCode = 12345;
+    std::optional<uint32_t> exitCode = 12345;
     ASSERT_TRUE(
         RunProgram("cmd.exe /c exit /b " + std::to_string(code), true, std::nullopt, &exitCode));
     EXPECT_EQ(exitCode, code);

@@ -328,7 +328,8 @@ class Scenario(Console):
     stdout: "console" or "file" (read with `output_bytes`)
     replies: stand-in netsh answer per call number (1-based); `default_reply` for the rest
     planted: folder of the program also holds the marker program as netsh.exe, netsh.com,
-             cmd.exe, and a netsh.bat; whatever of them runs appends to `planted_calls`
+             cmd.exe, and a netsh.bat, and a folder at the front of PATH (`path_front`) holds
+             netsh.exe and netsh.bat; whatever of them runs appends to `planted_calls`
     environment: variables set for every Wine command of the scenario (e.g. another LANG)
     console_state: the program runs inside `cmd /c`, between two runs of the marker program
              that log the console's code pages and colours (`console_states`); once Wine has
@@ -359,6 +360,7 @@ class Scenario(Console):
                          f"/tmp/{self.ident}.sock")
         self.prefix = os.path.join(self.directory, "prefix")
         self.app = os.path.join(self.directory, "app")
+        self.path_front = os.path.join(self.directory, "path-front")
         self.log_path = os.path.join(self.directory, "netsh.log")
         self.planted_log_path = os.path.join(self.directory, "planted.log")
         self.output_path = os.path.join(self.directory, "output.bin")
@@ -481,17 +483,23 @@ class Scenario(Console):
         if self.console_state:
             shutil.copy2(self.config.planted, os.path.join(self.app, "console-state.exe"))
         if self.planted:
-            for name in ("netsh.exe", "netsh.com", "cmd.exe"):
-                shutil.copy2(self.config.planted, os.path.join(self.app, name))
-            with open(os.path.join(self.app, "netsh.bat"), "wb") as batch:
-                batch.write(b"@echo netsh.bat %*>>\"" +
-                            windows_path(self.planted_log_path).encode() + b"\"\r\n")
+            os.makedirs(self.path_front)
+            for folder, names in ((self.app, ("netsh.exe", "netsh.com", "cmd.exe")),
+                                  (self.path_front, ("netsh.exe",))):
+                for name in names:
+                    shutil.copy2(self.config.planted, os.path.join(folder, name))
+                with open(os.path.join(folder, "netsh.bat"), "wb") as batch:
+                    batch.write(b"@echo netsh.bat %*>>\"" +
+                                windows_path(self.planted_log_path).encode() + b"\"\r\n")
 
     def _environment(self) -> Dict[str, str]:
         """The environment of every Wine command of the scenario; writes the reply files."""
         extra = {"FAKE_NETSH_LOG": windows_path(self.log_path),
                  "IPMOD_E2E_PLANTED_LOG": windows_path(self.planted_log_path),
-                 "TERM": "screen"}
+                 "TERM": "screen", **self.environment}
+        if self.planted:
+            # Wine puts WINEPATH in front of the Windows PATH it gives the program.
+            extra["WINEPATH"] = windows_path(self.path_front)
         replies = dict(self.replies)
         if self.default_reply is not None:
             replies[0] = self.default_reply
@@ -502,7 +510,6 @@ class Scenario(Console):
                 out.write(reply.output)
             extra["FAKE_NETSH_REPLY" + suffix] = windows_path(path)
             extra["FAKE_NETSH_EXIT" + suffix] = str(reply.exit_code)
-        extra.update(self.environment)
         return wine_environment(self.prefix, extra)
 
     def _launch(self) -> None:
