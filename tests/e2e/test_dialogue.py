@@ -226,7 +226,6 @@ class Listing(DialogueTest):
             self.assertEqual(len(states), 2, states)
             self.assertEqual(states[0], states[1])
             self.assertNotIn(b" 936 ", states[0])
-            self.assertEqual(s.colours_after(), {(None, None)}, s.screen().coloured())
 
     def test_end_of_input_at_the_choice_prompt_ends_the_program(self):
         with Scenario(three_adapters(), stdin="fifo") as s:
@@ -500,7 +499,9 @@ class Guards(DialogueTest):
             screen = s.screen()
             self.assertEqual(screen.count(ADDRESS_OK) + screen.count(ADDRESS_FAILED), 0)
             # Wine's Ctrl+C ends the interpreter around the program too, so the state after
-            # it is what the terminal is left with.
+            # it is what the terminal is left with. (Wine draws colours only with text: after
+            # the echo of the typed mask the terminal is in the console's own colours again,
+            # unless a write was cut off in its colours.)
             self.assertEqual(s.console_states(), [b"state 936 936 0007"])
             self.assertEqual(s.colours_after(), {(None, None)}, screen.coloured())
 
