@@ -1,11 +1,13 @@
 #!/usr/bin/env python3
-"""End-to-end runs of ipmod.exe under 64-bit Wine, one isolated scenario at a time.
+"""End-to-end runs of ipmod.exe, the 32-bit or the 64-bit build, under Wine, one isolated
+scenario at a time.
 
 Each `Scenario` gets:
 - a network namespace with made-up adapters (port-less bridges with fixed MACs, documentation
   range addresses, IPv6 off, a default route, a resolv.conf of its own);
-- a Wine prefix copied from one golden prefix per test run, whose system32\\netsh.exe is the
-  project's stand-in netsh (used because WINEDLLOVERRIDES says netsh.exe=n);
+- a Wine prefix copied from one golden prefix per test run, whose netsh.exe in system32 and
+  syswow64 (the system directory of 32-bit programs) is the project's stand-in netsh (used
+  because WINEDLLOVERRIDES says netsh.exe=n);
 - the connection names seeded into the prefix's registry, with `reg add` run inside the
   namespace;
 - a copy of ipmod.exe in a folder of its own, started inside the namespace in a tmux console
@@ -18,14 +20,17 @@ is removed when it ends, whatever happened; leftovers of aborted runs (owner pro
 removed on the next run.
 
 Settings come from the environment:
-  IPMOD_E2E_PROGRAM   path of the built ipmod.exe (x86_64)
+  IPMOD_E2E_PROGRAM   path of the built ipmod.exe (either build)
+  IPMOD_WINE_BITS     32 or 64: the build under test (optional: taken from the program; when
+                      set, the program must be of that kind). A 32-bit run needs a golden
+                      prefix with Wine's 32-bit system files (package wine32)
   IPMOD_E2E_NETSH     path of the built stand-in netsh.exe
   IPMOD_E2E_PLANTED   path of the marker program planted beside the program (optional)
   IPMOD_E2E_GOLDEN    golden prefix to use (made here, under a lock, when missing); without it
                       each test process makes a private one and removes it at exit
 
 Command line (used by CTest):
-  harness.py make-golden PREFIX NETSH   make a fresh golden prefix
+  harness.py make-golden PREFIX NETSH   make a fresh golden prefix (for IPMOD_WINE_BITS)
   harness.py remove-golden PREFIX       remove it
 """
 
@@ -46,8 +51,8 @@ from typing import Dict, List, Optional, Sequence
 # The Wine and console support shared with the other suites that drive a program in tmux.
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
 import wineconsole  # noqa: E402
-from wineconsole import (WINE, WINESERVER, Console, HarnessError, poll, run,  # noqa: E402
-                         windows_path)
+from wineconsole import (WINE, WINESERVER, Console, HarnessError, poll,  # noqa: E402
+                         prefix_starts, run, system_directory, wine_bits, windows_path)
 
 TAG = "ipmod-e2e"
 CONNECTION_KEY = ("HKLM\\SYSTEM\\CurrentControlSet\\Control\\Network\\"
@@ -65,7 +70,7 @@ GOLDEN_READY = ".ipmod-e2e-golden-ready"
 
 def wine_environment(prefix: str, extra: Optional[Dict[str, str]] = None) -> Dict[str, str]:
     """A clean environment for Wine commands of one prefix, in which the stand-in netsh in
-    system32 wins over Wine's own."""
+    the system directories wins over Wine's own."""
     return wineconsole.wine_environment(
         prefix, {"WINEDLLOVERRIDES": "netsh.exe=n", **(extra or {})})
 
@@ -96,26 +101,38 @@ def check_machine() -> None:
 
 # ----------------------------------------------------------------------------- golden prefix
 
-def make_golden(prefix: str, netsh: str) -> None:
-    """Makes a fresh prefix at `prefix` with the stand-in netsh in system32."""
+def make_golden(prefix: str, netsh: str, bits: int) -> None:
+    """Makes a fresh prefix at `prefix` for programs of `bits`, with the stand-in netsh in its
+    system directories."""
     if os.path.exists(prefix):
         remove_golden(prefix)
     os.makedirs(os.path.dirname(os.path.abspath(prefix)), exist_ok=True)
     env = wine_environment(prefix)
     run([WINE, "wineboot", "-i"], env=env, timeout=300)
     run([WINESERVER, "-w"], env=env, timeout=300)
+    if not prefix_starts(prefix, bits):
+        raise HarnessError(f"the new prefix {prefix} cannot start {bits}-bit programs: "
+                           f"no {system_directory(prefix, bits)}/kernel32.dll (wine32 missing?)")
     install_netsh(prefix, netsh)
     with open(os.path.join(prefix, GOLDEN_READY), "w") as stamp:
         stamp.write(f"{os.getpid()}\n")
 
 
 def install_netsh(prefix: str, netsh: str) -> None:
-    """Puts the stand-in over system32\\netsh.exe unless it is there already.
-
-    Writes a new file and renames it, so copies that hard-link the old one keep it."""
-    target = os.path.join(prefix, "drive_c", "windows", "system32", "netsh.exe")
+    """Puts the stand-in over netsh.exe in system32 and, where the prefix has one, syswow64
+    (a 32-bit program's system directory), unless it is there already."""
     with open(netsh, "rb") as wanted:
         data = wanted.read()
+    for bits in (64, 32):
+        directory = system_directory(prefix, bits)
+        if os.path.isdir(directory):
+            _replace_file(os.path.join(directory, "netsh.exe"), data)
+
+
+def _replace_file(target: str, data: bytes) -> None:
+    """Writes `data` to `target` unless it holds it already.
+
+    Writes a new file and renames it, so copies that hard-link the old one keep it."""
     try:
         with open(target, "rb") as present:
             if present.read() == data:
@@ -143,15 +160,16 @@ def golden_prefix(config: "Config") -> str:
     if config.golden:
         with open(config.golden + ".lock", "w") as lock:
             fcntl.flock(lock, fcntl.LOCK_EX)
-            if not os.path.exists(os.path.join(config.golden, GOLDEN_READY)):
-                make_golden(config.golden, config.netsh)
+            if not (os.path.exists(os.path.join(config.golden, GOLDEN_READY)) and
+                    prefix_starts(config.golden, config.bits)):
+                make_golden(config.golden, config.netsh, config.bits)
             else:
                 install_netsh(config.golden, config.netsh)
         return config.golden
     if _private_golden is None:
         path = os.path.join(config.work_root, f"{TAG}-{os.getpid()}-golden")
         atexit.register(remove_golden, path)
-        make_golden(path, config.netsh)
+        make_golden(path, config.netsh, config.bits)
         _private_golden = path
     return _private_golden
 
@@ -191,6 +209,7 @@ class Config:
     planted: Optional[str]
     golden: Optional[str]
     work_root: str
+    bits: int  # 32 or 64: the kind of program ipmod.exe is
 
     @staticmethod
     def from_environment() -> "Config":
@@ -211,7 +230,8 @@ class Config:
             golden = os.path.abspath(golden)
         # Scenario prefixes sit beside the golden one, so that hard links work.
         root = os.path.dirname(golden) if golden else "/tmp"
-        return Config(program, netsh, planted and os.path.abspath(planted), golden, root)
+        return Config(program, netsh, planted and os.path.abspath(planted), golden, root,
+                      wine_bits(program))
 
 
 @dataclass
@@ -566,7 +586,7 @@ def _log_lines(path: str) -> List[bytes]:
 def main(argv: List[str]) -> int:
     if len(argv) == 3 and argv[0] == "make-golden":
         check_machine()
-        make_golden(os.path.abspath(argv[1]), os.path.abspath(argv[2]))
+        make_golden(os.path.abspath(argv[1]), os.path.abspath(argv[2]), wine_bits())
         return 0
     if len(argv) == 2 and argv[0] == "remove-golden":
         remove_golden(os.path.abspath(argv[1]))
