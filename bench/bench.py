@@ -11,6 +11,7 @@ Each build directory holds ipmod.exe, tools/fake-netsh/netsh.exe and bench/ipmod
 Needs root (namespaces), tmux, Wine; run it through `make bench`.
 """
 
+import contextlib
 import os
 import re
 import select
@@ -26,7 +27,8 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "tests", "e2e"))
 import harness  # noqa: E402
 from harness import Adapter, Reply, Scenario, gbk  # noqa: E402
-from wineconsole import WINE, WINESERVER, HarnessError, windows_path  # noqa: E402
+from wineconsole import (WINE, WINESERVER, HarnessError, program_bits,  # noqa: E402
+                         windows_path)
 
 RUNS = int(os.environ.get("IPMOD_BENCH_RUNS", "5"))
 WAIT_MS = 3000
@@ -40,7 +42,6 @@ DONE = "bench-done"
 KB = 1024
 MB = 1024 * KB
 SIZES = [KB, MB, 16 * MB]
-CLK_TCK = os.sysconf("SC_CLK_TCK")
 
 
 def block_of_output() -> bytes:
@@ -93,10 +94,17 @@ def wineserver_pid(prefix: str) -> Optional[int]:
     return None
 
 
-def cpu_ticks(pid: int) -> int:
-    with open(f"/proc/{pid}/stat") as stat:
-        fields = stat.read().rsplit(")", 1)[1].split()
-    return int(fields[11]) + int(fields[12])  # utime + stime
+def cpu_ms(pid: int) -> float:
+    """Processor time (user and kernel) of all threads of a process so far, from the
+    scheduler's nanosecond counts."""
+    total = 0
+    for task in os.listdir(f"/proc/{pid}/task"):
+        try:
+            with open(f"/proc/{pid}/task/{task}/schedstat") as stat:
+                total += int(stat.read().split()[0])
+        except OSError:
+            pass  # a thread that has just ended
+    return total / 1e6
 
 
 def peak_kb(pid: int) -> int:
@@ -213,6 +221,9 @@ class BenchScenario(Scenario):
                 os.unlink(path)
 
     def launch(self, watch: bool = False) -> None:
+        # A status file of its own per run: the shell of an ended run may still write its own.
+        self._runs = getattr(self, "_runs", 0) + 1
+        self.status_path = os.path.join(self.directory, f"status-{self._runs}")
         self._launch()
         if watch:
             self.watch = PaneWatch(self)
@@ -261,7 +272,7 @@ class Subject:
         self.mode = mode  # probe mode: "", "pipe" or "file"
         program = build.program if kind == "ipmod" else build.probe
         self.config = harness.Config(program, build.netsh, None, build.golden,
-                                     os.path.dirname(build.golden))
+                                     os.path.dirname(build.golden), build.bits)
 
     def scenario(self, count: int = 1, extra: Optional[Dict[str, str]] = None,
                  **kwargs) -> BenchScenario:
@@ -307,46 +318,57 @@ class Build:
         for path in (self.program, self.netsh, self.probe):
             if not os.path.isfile(path):
                 raise HarnessError(f"not built: {path}")
+        self.bits = program_bits(self.program)
 
 
 # ----------------------------------------------------------------------------- measurements
 
-def measure_startup(subject: Subject, count: int) -> List[float]:
-    """Milliseconds from launch to the first prompt on screen."""
-    times = []
-    with subject.scenario(count) as s:
-        s.wait_shown(subject.ready_text)  # the first run warms the prefix up
+def interleaved(subjects: List[Subject], one_run: Callable[[Subject, BenchScenario], object],
+                count: int = 1, extra: Optional[Dict[str, str]] = None) -> List[List[object]]:
+    """RUNS runs of `one_run` for each subject, each in its own warm scenario, taking turns, so
+    that the load of the machine weighs alike on a figure and its baselines. A first run of
+    each program, not counted, warms its prefix up."""
+    with contextlib.ExitStack() as stack:
+        scenarios = []
+        for subject in subjects:
+            scenario = stack.enter_context(subject.scenario(count, extra))
+            if subject.mode == "file":
+                scenario.extra_env["IPMOD_BENCH_PROBE"] = "file:" + windows_path(
+                    os.path.join(scenario.directory, "netsh-output.bin"))
+            scenario.wait_shown(subject.ready_text)
+            scenarios.append(scenario)
+        results: List[List[object]] = [[] for _ in subjects]
         for _ in range(RUNS):
-            s.end_run()
-            started = time.monotonic()
-            s.launch()
-            times.append((s.wait_shown(subject.ready_text) - started) * 1000)
-    return times
+            for subject, scenario, result in zip(subjects, scenarios, results):
+                scenario.end_run()
+                result.append(one_run(subject, scenario))
+    return results
 
 
-def measure_waiting(subject: Subject) -> Dict[str, List[float]]:
-    """Processor time of the program (and of the prefix's wineserver) per second of waiting
-    for a netsh that takes WAIT_MS."""
-    result: Dict[str, List[float]] = {"program": [], "server": []}
-    with subject.scenario(1, {"FAKE_NETSH_SLEEP_MS": str(WAIT_MS)}) as s:
-        for run in range(RUNS):
-            if run:
-                s.end_run()
-                s.launch()
-            subject.go_to_last_input(s)
-            s.key("Enter")
-            s.netsh_started()
-            pid = s.program_pid()
-            server = wineserver_pid(s.prefix)
-            time.sleep(0.2)  # the interpreter has started netsh: only the wait is left
-            before = (time.monotonic(), cpu_ticks(pid), cpu_ticks(server))
-            time.sleep(2.0)
-            after = (time.monotonic(), cpu_ticks(pid), cpu_ticks(server))
-            seconds = after[0] - before[0]
-            result["program"].append((after[1] - before[1]) * 1000 / CLK_TCK / seconds)
-            result["server"].append((after[2] - before[2]) * 1000 / CLK_TCK / seconds)
-            s.wait_for(subject.result_text, timeout=30)
-    return result
+def startup_run(subject: Subject, s: BenchScenario) -> float:
+    """Milliseconds from launch to the first prompt on screen."""
+    started = time.monotonic()
+    s.launch()
+    return (s.wait_shown(subject.ready_text) - started) * 1000
+
+
+def waiting_run(subject: Subject, s: BenchScenario) -> Dict[str, float]:
+    """Processor time of the program and of the prefix's wineserver per second of waiting for
+    a netsh that takes WAIT_MS."""
+    s.launch()
+    subject.go_to_last_input(s)
+    s.key("Enter")
+    s.netsh_started()
+    pid = s.program_pid()
+    server = wineserver_pid(s.prefix)
+    time.sleep(0.2)  # the interpreter has started netsh: only the wait is left
+    before = (time.monotonic(), cpu_ms(pid), cpu_ms(server))
+    time.sleep(2.0)
+    after = (time.monotonic(), cpu_ms(pid), cpu_ms(server))
+    seconds = after[0] - before[0]
+    s.wait_for(subject.result_text, timeout=30)
+    return {"program": (after[1] - before[1]) / seconds,
+            "server": (after[2] - before[2]) / seconds}
 
 
 _TRACE_LINE = re.compile(r"^([0-9a-f]{4,}): (\w+)\( ")  # a request; its reply has "() ="
@@ -381,52 +403,37 @@ def measure_requests(subject: Subject) -> Dict[str, float]:
             "per_second": len(requests) / (WAIT_MS / 1000)}
 
 
-def measure_latency(subject: Subject) -> List[float]:
+def latency_run(subject: Subject, s: BenchScenario) -> float:
     """Milliseconds from the end of netsh's process to the result message in the pane."""
-    latencies = []
-    with subject.scenario(1, {"FAKE_NETSH_SLEEP_MS": "300"}) as s:
-        s.end_run()
-        for _ in range(RUNS):
-            s.launch(watch=True)
-            subject.go_to_last_input(s)
-            s.key("Enter")
-            s.netsh_started()
-            netsh = harness.poll(lambda: wine_pids(s.ident, "netsh.exe", True),
-                                 "netsh's process", error=HarnessError)
-            handle = os.pidfd_open(netsh[0])
-            select.select([handle], [], [], 30)
-            ended = time.monotonic()
-            os.close(handle)
-            shown = s.watch.wait_text(subject.result_text, after=ended - 0.5)
-            latencies.append((shown - ended) * 1000)
-            s.end_run()
-    return latencies
+    s.launch(watch=True)
+    subject.go_to_last_input(s)
+    s.key("Enter")
+    s.netsh_started()
+    netsh = harness.poll(lambda: wine_pids(s.ident, "netsh.exe", True), "netsh's process",
+                         error=HarnessError)
+    handle = os.pidfd_open(netsh[0])
+    select.select([handle], [], [], 30)
+    ended = time.monotonic()
+    os.close(handle)
+    return (s.watch.wait_text(subject.result_text, after=ended - 0.5) - ended) * 1000
 
 
-def measure_output(subject: Subject, size: int) -> Dict[str, List[float]]:
+def output_run(subject: Subject, s: BenchScenario) -> Dict[str, float]:
     """Milliseconds from the Enter that starts the command to its result on screen, and the
     program's peak memory (VmHWM) and its growth over the peak before the command, in MB."""
-    result: Dict[str, List[float]] = {"ms": [], "peak": [], "growth": []}
-    extra = {"FAKE_NETSH_REPEAT": str(size // KB)}
-    with subject.scenario(1, extra) as s:
-        if subject.mode == "file":
-            s.extra_env["IPMOD_BENCH_PROBE"] = "file:" + windows_path(
-                os.path.join(s.directory, "netsh-output.bin"))
-        s.end_run()
-        for _ in range(RUNS):
-            s.launch(watch=True)
-            subject.go_to_last_input(s)
-            pid = s.program_pid()
-            before = peak_kb(pid)
-            started = time.monotonic()
-            s.key("Enter")
-            shown = s.watch.wait_text(subject.result_text, after=started, timeout=120)
-            peak = peak_kb(pid)
-            result["ms"].append((shown - started) * 1000)
-            result["peak"].append(peak / 1024)
-            result["growth"].append((peak - before) / 1024)
-            s.end_run()
-    return result
+    s.launch(watch=True)
+    subject.go_to_last_input(s)
+    pid = s.program_pid()
+    before = peak_kb(pid)
+    started = time.monotonic()
+    s.key("Enter")
+    shown = s.watch.wait_text(subject.result_text, after=started, timeout=120)
+    peak = peak_kb(pid)
+    return {"ms": (shown - started) * 1000, "peak": peak / 1024, "growth": (peak - before) / 1024}
+
+
+def column(results: List[Dict[str, float]], key: str) -> List[float]:
+    return [result[key] for result in results]
 
 
 # ----------------------------------------------------------------------------- report
@@ -451,49 +458,49 @@ def bench_build(build: Build, rows: List[List[str]]) -> None:
         rows.append([name, what, figure, baseline, verdict])
         print("  " + " | ".join(rows[-1]), file=sys.stderr, flush=True)
 
-    base = measure_startup(trivial, 1)
     for count in (1, 16):
+        own, base = interleaved([ipmod, trivial], startup_run, count)
         row(f"start-up to prompt, {count} adapter{'s' if count > 1 else ''} (ms)",
-            spread(measure_startup(ipmod, count)), spread(base) + " trivial program")
-    waiting = measure_waiting(ipmod)
-    blocked = measure_waiting(pipe)
+            spread(own), spread(base) + " trivial program")
+    extra = {"FAKE_NETSH_SLEEP_MS": str(WAIT_MS)}
+    own, blocked = interleaved([ipmod, pipe], waiting_run, 1, extra)
     row(f"processor time while netsh runs {WAIT_MS // 1000} s (ms per s)",
-        spread(waiting["program"], 1), spread(blocked["program"], 1) + " blocking read")
-    row("  wineserver's processor time meanwhile (ms per s)", spread(waiting["server"], 1),
-        spread(blocked["server"], 1) + " blocking read")
+        spread(column(own, "program"), 1),
+        spread(column(blocked, "program"), 1) + " blocking read")
+    row("  wineserver's processor time meanwhile (ms per s)", spread(column(own, "server"), 1),
+        spread(column(blocked, "server"), 1) + " blocking read")
     requests = measure_requests(ipmod)
     probe_requests = measure_requests(pipe)
     row("Wine server requests per poll (main thread)",
         f"{requests['per_poll']:.1f} ({requests['polls']} polls in {WAIT_MS // 1000} s)",
         f"{probe_requests['requests']} in {WAIT_MS // 1000} s, blocking read")
-    row("netsh exit to result on screen (ms)", spread(measure_latency(ipmod), 1),
-        spread(measure_latency(pipe), 1) + " blocking read")
-    file_subject = Subject(build, "probe", "file")
+    own, blocked = interleaved([ipmod, pipe], latency_run, 1, {"FAKE_NETSH_SLEEP_MS": "300"})
+    row("netsh exit to result on screen (ms)", spread(own, 1),
+        spread(blocked, 1) + " blocking read")
+    to_file = Subject(build, "probe", "file")
     times: Dict[int, float] = {}
     for size in SIZES:
-        own = measure_output(ipmod, size)
-        piped = measure_output(pipe, size)
-        to_file = measure_output(file_subject, size)
-        times[size] = statistics.median(own["ms"])
+        own, piped, written = interleaved([ipmod, pipe, to_file], output_run, 1,
+                                          {"FAKE_NETSH_REPEAT": str(size // KB)})
+        times[size] = statistics.median(column(own, "ms"))
         verdict = ""
         if size > KB:
             per_mb = (times[size] - times[KB]) / (size / MB)
-            verdict = f"{per_mb:.1f} ms/MB"
+            verdict = f"{per_mb:.0f} ms per MB"
             if size == SIZES[-1]:
                 first = (times[SIZES[1]] - times[KB]) / (SIZES[1] / MB)
-                verdict += " linear " + ("PASS" if per_mb <= 1.5 * first else "FAIL")
-        row(f"capture {size_text(size)}: Enter to result (ms)", spread(own["ms"]),
-            spread(piped["ms"]) + " blocking read; " + spread(to_file["ms"]) + " cmd > file",
-            verdict)
-        growth = statistics.median(own["growth"])
+                verdict += "; linear " + ("PASS" if per_mb <= 1.5 * first else "FAIL")
+        row(f"capture {size_text(size)}: Enter to result (ms)", spread(column(own, "ms")),
+            spread(column(piped, "ms")) + " blocking read; " + spread(column(written, "ms")) +
+            " cmd > file", verdict)
         memory_verdict = ""
         if size > KB:
-            memory_verdict = ("PASS" if max(own["growth"]) < 3 * size / MB else "FAIL") + \
-                f" (< {3 * size / MB:.0f} MB)"
-        row(f"capture {size_text(size)}: peak memory growth, MB (VmHWM)",
-            f"{spread(own['growth'], 1)} (VmHWM {statistics.median(own['peak']):.0f})",
-            spread(piped["growth"], 1) + " blocking read", memory_verdict)
-        del growth
+            memory_verdict = ("PASS" if max(column(own, "growth")) < 3 * size / MB
+                              else "FAIL") + f" (< {3 * size / MB:.0f} MB)"
+        row(f"capture {size_text(size)}: peak memory growth (MB)",
+            spread(column(own, "growth"), 1) +
+            f" (VmHWM {statistics.median(column(own, 'peak')):.0f})",
+            spread(column(piped, "growth"), 1) + " blocking read", memory_verdict)
     row("size of ipmod.exe (bytes)", str(os.path.getsize(build.program)),
         f"{os.path.getsize(build.probe)} probe")
 
@@ -518,7 +525,7 @@ def main(argv: List[str]) -> int:
     rows: List[List[str]] = []
     for build in builds:
         print(f"== {build.name}: {RUNS} runs per figure", file=sys.stderr, flush=True)
-        harness.golden_prefix(builds[0] and Subject(build, "ipmod").config)
+        harness.golden_prefix(Subject(build, "ipmod").config)
         bench_build(build, rows)
     print(f"{RUNS} runs per figure; {os.cpu_count()} cores")
     print_table(rows)
