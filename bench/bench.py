@@ -8,7 +8,8 @@ prefix's wineserver and system processes warm, and prints one table: each figure
 
   bench.py BUILD_DIR...   e.g. bench.py build/win64 build/win32
 Each build directory holds ipmod.exe, tools/fake-netsh/netsh.exe and bench/ipmod-bench-probe.exe.
-Needs root (namespaces), tmux, Wine; run it through `make bench`.
+Needs root (namespaces), tmux, Wine; run it through `make bench`. IPMOD_BENCH_RUNS sets the
+number of runs (5), IPMOD_BENCH_GOLDEN the golden prefix (build/bench/golden-prefix).
 """
 
 import contextlib
@@ -216,6 +217,10 @@ class BenchScenario(Scenario):
                 pass
         harness.poll(lambda: not wine_pids(self.ident, "ipmod.exe"), "the last run to end",
                      error=HarnessError)
+        try:
+            os.unlink(self.socket)  # the next console's server must not meet the old one's
+        except FileNotFoundError:
+            pass
         for path in (self.status_path, self.log_path):
             if os.path.exists(path):
                 os.unlink(path)
@@ -224,7 +229,12 @@ class BenchScenario(Scenario):
         # A status file of its own per run: the shell of an ended run may still write its own.
         self._runs = getattr(self, "_runs", 0) + 1
         self.status_path = os.path.join(self.directory, f"status-{self._runs}")
-        self._launch()
+        try:
+            self._launch()
+        except HarnessError:  # a tmux server that was still going away; once more
+            time.sleep(0.2)
+            self.stop()
+            self._launch()
         if watch:
             self.watch = PaneWatch(self)
 
