@@ -3,7 +3,7 @@
 # make test - installs what is missing, builds all three presets and runs every test.
 PRESETS := host win64 win32
 
-.PHONY: run test deps $(addprefix test-,$(PRESETS))
+.PHONY: run test bench deps $(addprefix test-,$(PRESETS))
 
 deps:
 	@tools/install-deps
@@ -23,3 +23,12 @@ test: deps
 	    echo "== $$p: Wine tests skipped: $$(cat build/$$p/wine-unavailable)"; \
 	  fi; \
 	done
+
+# make bench - builds both Windows presets' programs and prints what ipmod.exe costs around the
+#              commands it runs, against reference programs, under Wine (needs root).
+bench: deps
+	@set -e; for p in win64 win32; do \
+	  cmake --preset $$p >/dev/null; \
+	  cmake --build --preset $$p -j2 --target bench-programs; \
+	done
+	python3 -B bench/bench.py build/win64 build/win32

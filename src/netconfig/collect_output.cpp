@@ -15,7 +15,10 @@ constexpr uint32_t kLargestRead = 1u << 20;
 uint32_t ReadPiece(OutputSource& source, uint32_t count, Text& collected) {
   ByteBlock block = MakeZeroBytes(static_cast<int32_t>(std::min(count, kLargestRead)));
   const uint32_t read = source.Read(block);
-  collected += BytesToText(block);
+  // What BytesToText would take, appended straight from the block: the bytes past `read` are
+  // still zero, so the piece ends at the first zero byte among those read.
+  const auto end = block.begin() + std::min<std::size_t>(read, block.size());
+  collected.append(block.begin(), std::find(block.begin(), end, 0));
   return read;
 }
 

@@ -36,13 +36,9 @@ class InterpreterOutput final : public OutputSource {
     return read;
   }
 
-  // The exit code alone cannot tell a running process from one that ended with STILL_ACTIVE
-  // (259); a signalled process handle can.
-  bool HasEnded() override {
-    DWORD exitCode = 0;
-    if (GetExitCodeProcess(process_, &exitCode) && exitCode != STILL_ACTIVE) return true;
-    return WaitForSingleObject(process_, 0) != WAIT_TIMEOUT;
-  }
+  // A signalled process handle alone tells the end, also of a process that ended with
+  // STILL_ACTIVE (259), which its exit code cannot; one call per poll is enough.
+  bool HasEnded() override { return WaitForSingleObject(process_, 0) != WAIT_TIMEOUT; }
 
   void Pause() override {
     PumpPendingInput();
