@@ -22,6 +22,9 @@ test: deps
 	  cmake --preset $$p >/dev/null; \
 	  cmake --build --preset $$p -j2; \
 	  ctest --preset $$p; \
+	  if [ -f build/$$p/wine-unavailable ]; then \
+	    echo "== $$p: Wine tests skipped: $$(cat build/$$p/wine-unavailable)"; \
+	  fi; \
 	done
 
 fuzz: deps

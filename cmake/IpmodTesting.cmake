@@ -1,10 +1,31 @@
-# Test helpers. Host builds run their unit tests directly; the x86_64 Windows build runs its
-# tests under Wine (see CMAKE_CROSSCOMPILING_EMULATOR); the i686 build runs none of its code.
-if(WIN32 AND CMAKE_SIZEOF_VOID_P EQUAL 8)
+# Test helpers. Host builds run their unit tests directly. The Windows builds, x86_64 and i686
+# alike, run their tests under Wine: test executables through tools/wine-run with a prefix per
+# build tree (see CMAKE_CROSSCOMPILING_EMULATOR), the suites that drive a program from outside
+# told the build's bitness by IPMOD_WINE_BITS in their environment. Every Wine test goes through
+# tests/support/wine-gate: the test wine_runs_this_build first starts a trivial program of the
+# build; where a 32-bit one cannot start, it and every other Wine test report themselves skipped.
+if(WIN32 AND CMAKE_CROSSCOMPILING)
   set(IPMOD_WINE_TESTS ON)
+  math(EXPR IPMOD_WINE_BITS "8 * ${CMAKE_SIZEOF_VOID_P}")
+  set(IPMOD_WINE_RUN ${CMAKE_SOURCE_DIR}/tools/wine-run)
+  set(IPMOD_WINE_PREFIX ${CMAKE_BINARY_DIR}/wineprefix)
+  # Written by wine_runs_this_build, with the reason, when this build's programs cannot start.
+  set(IPMOD_WINE_UNAVAILABLE ${CMAKE_BINARY_DIR}/wine-unavailable)
+  # Prefix for the command of every Wine test.
+  set(IPMOD_WINE_GATE ${CMAKE_SOURCE_DIR}/tests/support/wine-gate run ${IPMOD_WINE_UNAVAILABLE})
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${IPMOD_WINE_GATE} ${IPMOD_WINE_RUN} ${IPMOD_WINE_PREFIX})
 else()
   set(IPMOD_WINE_TESTS OFF)
 endif()
+
+# ipmod_wine_test(TEST...): the tests, whose commands start with IPMOD_WINE_GATE (or the
+# emulator), run after the check that Wine starts this build's programs and count as skipped
+# when it cannot.
+function(ipmod_wine_test)
+  set_property(TEST ${ARGN} APPEND PROPERTY FIXTURES_REQUIRED ipmod_wine)
+  set_property(TEST ${ARGN} APPEND PROPERTY ENVIRONMENT IPMOD_WINE_BITS=${IPMOD_WINE_BITS})
+  set_tests_properties(${ARGN} PROPERTIES SKIP_RETURN_CODE 77)
+endfunction()
 
 # ipmod_add_gtest(NAME SOURCES a.cpp b.cpp LIBS lib1 lib2 [TIMEOUT s])
 function(ipmod_add_gtest name)
@@ -16,4 +37,7 @@ function(ipmod_add_gtest name)
     set(ARG_TIMEOUT 120)
   endif()
   set_tests_properties(${name} PROPERTIES TIMEOUT ${ARG_TIMEOUT})
+  if(IPMOD_WINE_TESTS)
+    ipmod_wine_test(${name})
+  endif()
 endfunction()

@@ -3,6 +3,8 @@
 // it ends at the end of input without reading on.
 #include <algorithm>
 #include <cstdint>
+#include <iterator>
+#include <optional>
 #include <vector>
 
 #include "dialogue/dialogue.h"
@@ -24,6 +26,8 @@ const CapturedRun kReplies[] = {
     {"\xC8\xB7\xB6\xA8\xA1\xA3\r\n\r\n", true, 1},  // "确定。"
     {"The parameter is incorrect.\r\n\r\n", true, 1},
     {"", false, 0, 2},
+    {"", true, std::nullopt},
+    {"The configured DNS server is incorrect or does not exist.\r\n", true, 1},
 };
 
 bool IsOneOf(const Text& command, const std::vector<Text>& names, const std::vector<Text>& typed,
@@ -60,7 +64,7 @@ bool IsOneOf(const Text& command, const std::vector<Text>& names, const std::vec
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size == 0) return 0;
   const std::size_t adapterCount = data[0] % (kAdapters.size() + 1);
-  const CapturedRun& reply = kReplies[(data[0] >> 2) % 4];
+  const CapturedRun& reply = kReplies[(data[0] >> 2) % std::size(kReplies)];
   // The rest is standard input: lines as ReadLine gives them, zero bytes left out.
   std::vector<Text> lines;
   Text piece;
@@ -78,6 +82,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FakeAdapters adapters({kAdapters.begin(), kAdapters.begin() + adapterCount});
   FakeCommands commands;
   commands.reply = reply;
+  if (data[0] & 0x80) commands.programExitCode = std::nullopt;
   FUZZ_CHECK(Dialogue({console, adapters, adapters, commands}) == 0);
 
   std::vector<Text> names;

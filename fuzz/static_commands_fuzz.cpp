@@ -12,9 +12,19 @@ using namespace ipmod;
 
 namespace {
 
+// netsh's warning that a DNS server it set does not answer: the server is set all the same.
+const char* const kDnsWarnings[] = {
+    // "配置的 DNS 服务器不正确或不存在。"
+    "\xC5\xE4\xD6\xC3\xB5\xC4 DNS \xB7\xFE\xCE\xF1\xC6\xF7\xB2\xBB\xD5\xFD\xC8\xB7\xBB\xF2"
+    "\xB2\xBB\xB4\xE6\xD4\xDA\xA1\xA3",
+    "The configured DNS server is incorrect or does not exist.",
+};
+
 // Output that tells a change was made, whatever the exit code (GBK bytes).
 const char* const kMadeMarks[] = {
     "\xC8\xB7\xB6\xA8",  // "确定"
+    kDnsWarnings[0],
+    kDnsWarnings[1],
 };
 
 // The sentences the program writes itself when the output says nothing (GBK beginnings).
@@ -31,7 +41,8 @@ bool Made(const CapturedRun& run) {
   for (const char* mark : kMadeMarks) {
     if (Holds(run.output, mark)) return true;
   }
-  return run.started && run.exitCode == 0;
+  // An exit code that could not be read tells nothing.
+  return run.started && run.exitCode == 0u;
 }
 
 bool StartsWith(const Text& text, const char* head) { return text.rfind(head, 0) == 0; }
@@ -58,7 +69,9 @@ class RecordingRunner : public CommandRunner {
     captured.push_back(command);
     return reply;
   }
-  bool RunProgram(const Text&, bool, std::optional<int32_t>, uint32_t*) override { return false; }
+  bool RunProgram(const Text&, bool, std::optional<int32_t>, std::optional<uint32_t>*) override {
+    return false;
+  }
   CapturedRun reply;
   std::vector<Text> captured;
 };
@@ -85,7 +98,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FuzzedDataProvider in(data, size);
   CapturedRun run;
   run.started = in.ConsumeBool();
-  run.exitCode = in.ConsumeBool() ? 0 : in.ConsumeIntegral<uint32_t>();
+  if (in.ConsumeBool()) run.exitCode = in.ConsumeBool() ? 0 : in.ConsumeIntegral<uint32_t>();
   run.startError = in.ConsumeIntegral<uint32_t>();
   const bool withName = in.ConsumeBool();
   const Text name = NoZeros(in.ConsumeRandomLengthString(24));
@@ -95,9 +108,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   run.output = NoZeros(in.ConsumeRemainingBytesAsString());
 
   Text failure = "untouched";
-  const bool verdict = JudgeRun(run, &failure);
+  Text notice = "stale";
+  const bool verdict = JudgeRun(run, &failure, &notice);
   FUZZ_CHECK(verdict == Made(run));
   CheckFailureText(run, verdict, failure);
+  // The notice is the warning's line of the output, or emptied when there is no warning.
+  const bool warned = Holds(run.output, kDnsWarnings[0]) || Holds(run.output, kDnsWarnings[1]);
+  FUZZ_CHECK(warned != notice.empty());
+  if (warned) {
+    FUZZ_CHECK(run.output.find(notice) != Text::npos);
+    FUZZ_CHECK(notice.find_first_of("\r\n") == Text::npos);
+    FUZZ_CHECK(Holds(notice, kDnsWarnings[0]) || Holds(notice, kDnsWarnings[1]));
+  }
 
   // Only values that pass the refusal rules reach a command line; then it is the one built.
   const std::optional<Text> nameArg = withName ? std::optional<Text>(name) : std::nullopt;

@@ -120,22 +120,24 @@ class DialogueRun {
       if (!line) return false;
       choice = std::move(*line);
       if (choice == "2") {
-        ReportDns(
-            SetStaticDns(services_.commands, "114.114.114.114", entry.ConnectionName, &failure_));
+        ReportDns(SetStaticDns(services_.commands, "114.114.114.114", entry.ConnectionName,
+                               &failure_, &notice_));
       } else if (choice == "1") {
-        // netsh has said in the console what went wrong; a non-zero exit code is no success.
-        uint32_t exitCode = 0;
+        // netsh has said in the console what went wrong; a non-zero exit code, or one that
+        // cannot be read, is no success.
+        std::optional<uint32_t> exitCode;
         const bool started = services_.commands.RunProgram(
             "netsh int ip set dns name=\"" + entry.ConnectionName + "\" source=dhcp", true,
             kShowNormal, &exitCode);
-        Say(kYellow, started && exitCode == 0 ? kDnsAutomatic : kDnsFailed);
+        Say(kYellow, started && exitCode == 0u ? kDnsAutomatic : kDnsFailed);
       } else if (choice == "3") {
-        ReportDns(
-            SetStaticDns(services_.commands, "119.29.29.29", entry.ConnectionName, &failure_));
+        ReportDns(SetStaticDns(services_.commands, "119.29.29.29", entry.ConnectionName, &failure_,
+                               &notice_));
       } else if (choice == "4") {
         const std::optional<Text> server = Ask();
         if (!server) return false;
-        ReportDns(SetStaticDns(services_.commands, *server, entry.ConnectionName, &failure_));
+        ReportDns(
+            SetStaticDns(services_.commands, *server, entry.ConnectionName, &failure_, &notice_));
       } else {
         choice = kNoChoiceYet;
       }
@@ -145,7 +147,8 @@ class DialogueRun {
 
   void ReportDns(bool changed) {
     if (changed) {
-      Say(kYellow, kDnsChanged);
+      // netsh's warning when the server it set did not answer, on the same line.
+      Say(kYellow, kDnsChanged + notice_);
     } else {
       Say(kYellow, kDnsFailed + failure_);
     }
@@ -155,6 +158,8 @@ class DialogueRun {
   AdapterList adapters_;
   // What the last refused change said; shared by the address step and the DNS menu.
   Text failure_;
+  // What netsh warned of when it set a DNS server all the same; empty when it warned of nothing.
+  Text notice_;
 };
 
 }  // namespace

@@ -132,7 +132,7 @@ class FakeCommands : public CommandRunner {
     return reply;
   }
   bool RunProgram(const Text& commandLine, bool wait, std::optional<int32_t> showMode,
-                  uint32_t* exitCode) override {
+                  std::optional<uint32_t>* exitCode) override {
     started.push_back(commandLine);
     if (!wait) misuse.push_back("RunProgram without waiting: " + commandLine);
     if (showMode != 2) misuse.push_back("RunProgram not shown normally: " + commandLine);
@@ -143,7 +143,7 @@ class FakeCommands : public CommandRunner {
 
   CapturedRun reply{"", true, 0};
   bool programStarts = true;
-  uint32_t programExitCode = 0;
+  std::optional<uint32_t> programExitCode = 0;
   std::vector<Text> captured;
   std::vector<Text> started;
   std::vector<std::string> misuse;  // calls the dialogue should never make

@@ -244,6 +244,32 @@ TEST(DialogueTest, DnsFailuresAreReported) {
   refusedDhcp.commands.programExitCode = 1;
   refusedDhcp.Go();
   EXPECT_EQ(refusedDhcp.console.writes.back().text, "修改DNS设置失败:");
+
+  // Nor is automatic DNS whose end cannot be read.
+  Session unread({"1", "0", "1", "end"});
+  unread.commands.programExitCode = std::nullopt;
+  unread.Go();
+  EXPECT_EQ(unread.console.writes.back().text, "修改DNS设置失败:");
+
+  // A static DNS change whose exit code cannot be read and that printed nothing.
+  Session unreadStatic({"1", "0", "2", "end"}, kThreeAdapters, {"", true, std::nullopt});
+  unreadStatic.Go();
+  EXPECT_EQ(unreadStatic.console.writes.back().text,
+            "修改DNS设置失败:命令已结束，但无法读取它的退出代码。");
+}
+
+TEST(DialogueTest, ServerSetButNotAnsweringIsReportedWithNetshsWarning) {
+  // netsh sets it all the same and warns; the warning follows the success message, and only
+  // for the change it came with.
+  Session run({"1", "192.0.2.10", "192.0.2.1", "255.255.255.0", "4", "192.0.2.99", "end"},
+              kThreeAdapters, {"\r\n配置的 DNS 服务器不正确或不存在。\r\n", true, 1});
+  run.Go();
+  EXPECT_EQ(run.console.writes.back().text, "修改DNS设置成功！配置的 DNS 服务器不正确或不存在。");
+  EXPECT_EQ(run.console.Screen().find("失败"), Text::npos) << run.console.Screen();
+
+  Session plain({"1", "0", "3", "end"});
+  plain.Go();
+  EXPECT_EQ(plain.console.writes.back().text, "修改DNS设置成功！");
 }
 
 TEST(DialogueTest, NamesTheInterpreterWouldRewriteAreNeverPutOnACommandLine) {

@@ -3,6 +3,8 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
+#include <vector>
 
 #include "runtime/text.h"
 
@@ -10,10 +12,10 @@ namespace ipmod {
 
 // How a captured command went.
 struct CapturedRun {
-  Text output;              // standard output and error, in the order the pipe received them
-  bool started = false;     // the interpreter could be started
-  uint32_t exitCode = 0;    // its exit code, once it has ended
-  uint32_t startError = 0;  // the system's error code when it could not be started
+  Text output;           // standard output and error, in the order the pipe received them
+  bool started = false;  // the interpreter could be started
+  std::optional<uint32_t> exitCode;  // its exit code once it has ended; none when unreadable
+  uint32_t startError = 0;           // the system's error code when it could not be started
 };
 
 class CommandRunner {
@@ -23,9 +25,9 @@ class CommandRunner {
   // and returns once it has ended, with everything it printed.
   virtual CapturedRun RunCaptured(const Text& command) = 0;
   // Starts `commandLine` in this console (see RunProgram in runtime/system.h); with wait, the
-  // program's exit code goes to `exitCode` (when given).
+  // program's exit code goes to `exitCode` (when given), which holds none when it cannot be read.
   virtual bool RunProgram(const Text& commandLine, bool wait, std::optional<int32_t> showMode,
-                          uint32_t* exitCode) = 0;
+                          std::optional<uint32_t>* exitCode) = 0;
 };
 
 // "cmd.exe /c " for the NT family (family > 2), "command.com /c " otherwise.
@@ -49,8 +51,16 @@ class SystemCommandRunner final : public CommandRunner {
  public:
   CapturedRun RunCaptured(const Text& command) override;
   bool RunProgram(const Text& commandLine, bool wait, std::optional<int32_t> showMode,
-                  uint32_t* exitCode) override;
+                  std::optional<uint32_t>* exitCode) override;
 };
+
+// The environment block for the interpreter, from this program's environment `entries`
+// ("NAME=value", as the system lists them): every entry kept in its place, except that no
+// NoDefaultCurrentDirectoryInExePath remains (it would let the interpreter look for netsh and
+// cmd along PATH before the system directory) and PATH begins with `systemDirectory`. A missing
+// PATH is added as Path=<systemDirectory>, among the named entries in name order. Names compare
+// without case. Each entry ends with a zero byte, and one more zero byte ends the block.
+std::string InterpreterEnvironment(const std::vector<Text>& entries, const Text& systemDirectory);
 
 // The connection name used when a caller leaves the name out.
 extern const char kDefaultConnectionName[];  // "本地连接"
@@ -73,18 +83,26 @@ bool IsSafeConnectionName(const Text& name);
 // before the last CR LF is removed.
 Text FailureTextFromOutput(const Text& output);
 
-// The verdict on a captured run: true when the output holds "确定" or the command ran to its
-// end with exit code 0. On false, `failureText` (when given) gets FailureTextFromOutput, or a
-// sentence saying what happened when that is empty; on true it is left untouched.
-bool JudgeRun(const CapturedRun& run, Text* failureText);
+// netsh's warning that the DNS server it has just set did not answer, in the system's language
+// (Chinese or English), when `output` holds one: the line it stands on, without line breaks.
+std::optional<Text> UnreachableDnsWarning(const Text& output);
+
+// The verdict on a captured run: true when the output holds "确定" or netsh's warning that the
+// DNS server it set did not answer, or the command ran to its end with exit code 0. A run
+// whose exit code could not be read is no success. On false, `failureText` (when given) gets
+// FailureTextFromOutput, or a sentence saying what happened when that is empty; on true it is
+// left untouched. `notice` (when given) gets the warning when the output holds it and is
+// emptied otherwise.
+bool JudgeRun(const CapturedRun& run, Text* failureText, Text* notice = nullptr);
 
 // Gives the connection a static address, mask and gateway through netsh. Values or a name that
 // may not go on a command line are refused without running anything.
 bool SetStaticAddress(CommandRunner& runner, const Text& ip, const Text& gateway, const Text& mask,
                       std::optional<Text> name, Text* failureText);
 
-// Gives the connection one static DNS server through netsh.
+// Gives the connection one static DNS server through netsh. `notice` (when given) gets netsh's
+// warning when the server was set but did not answer, and is emptied otherwise.
 bool SetStaticDns(CommandRunner& runner, const Text& dns, std::optional<Text> name,
-                  Text* failureText);
+                  Text* failureText, Text* notice = nullptr);
 
 }  // namespace ipmod

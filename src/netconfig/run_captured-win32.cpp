@@ -3,7 +3,11 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <cstring>
+#include <memory>
 #include <optional>
+#include <string>
+#include <vector>
 
 #include "netconfig/collect_output.h"
 #include "netconfig/netconfig.h"
@@ -50,6 +54,21 @@ class InterpreterOutput final : public OutputSource {
   HANDLE process_;
 };
 
+struct EnvironmentStringsFree {
+  void operator()(char* strings) const { FreeEnvironmentStringsA(strings); }
+};
+
+// This program's environment entries, as the system lists them.
+std::vector<Text> OwnEnvironment() {
+  std::vector<Text> entries;
+  const std::unique_ptr<char, EnvironmentStringsFree> strings(GetEnvironmentStringsA());
+  if (!strings) return entries;
+  for (const char* entry = strings.get(); *entry != '\0'; entry += std::strlen(entry) + 1) {
+    entries.emplace_back(entry);
+  }
+  return entries;
+}
+
 }  // namespace
 
 CapturedRun SystemCommandRunner::RunCaptured(const Text& command) {
@@ -82,10 +101,13 @@ CapturedRun SystemCommandRunner::RunCaptured(const Text& command) {
   // Named for the family as in InterpreterPrefix.
   const Text application = SystemFilePath(osFamily > 2 ? "cmd.exe" : "command.com");
   Text line = InterpreterPrefix(osFamily) + command;
+  // The interpreter looks for the line's netsh (and the inner cmd) itself; with this
+  // environment it finds the system directory's before anything else on PATH.
+  std::string environment = InterpreterEnvironment(OwnEnvironment(), systemDirectory);
   PROCESS_INFORMATION created{};
   const auto start = [&] {
-    if (CreateProcessA(application.c_str(), line.data(), nullptr, nullptr, TRUE, 0, nullptr,
-                       systemDirectory.c_str(), &startup, &created)) {
+    if (CreateProcessA(application.c_str(), line.data(), nullptr, nullptr, TRUE, 0,
+                       environment.data(), systemDirectory.c_str(), &startup, &created)) {
       return true;
     }
     run.startError = GetLastError();
@@ -107,13 +129,13 @@ CapturedRun SystemCommandRunner::RunCaptured(const Text& command) {
   run.output = ToProgramCodePage(CollectOutput(output), CommandOutputCodePage());
 
   DWORD exitCode = 0;
-  GetExitCodeProcess(process.get(), &exitCode);
-  run.exitCode = exitCode;
+  if (GetExitCodeProcess(process.get(), &exitCode)) run.exitCode = exitCode;
   return run;
 }
 
 bool SystemCommandRunner::RunProgram(const Text& commandLine, bool wait,
-                                     std::optional<int32_t> showMode, uint32_t* exitCode) {
+                                     std::optional<int32_t> showMode,
+                                     std::optional<uint32_t>* exitCode) {
   return ipmod::RunProgram(commandLine, wait, showMode, exitCode);
 }
 

@@ -161,6 +161,31 @@ TEST(RunCapturedTest, RunsInTheSystemDirectory) {
       << run.output << " is not " << systemDirectory;
 }
 
+// The interpreter and what it starts look for programs with an environment of their own: PATH
+// begins with the system directory and nothing stops the search there, whatever this program has.
+TEST(RunCapturedTest, TheInterpreterSearchesTheSystemDirectoryFirst) {
+  char ownPath[32768];
+  const DWORD ownLength = GetEnvironmentVariableA("PATH", ownPath, sizeof ownPath);
+  ASSERT_GT(ownLength, 0u);
+  ASSERT_LT(ownLength, sizeof ownPath);
+  ASSERT_TRUE(SetEnvironmentVariableA("NoDefaultCurrentDirectoryInExePath", "1"));
+  ASSERT_TRUE(SetEnvironmentVariableA("NETCONFIG_KEPT", "kept \xB1\xBE\xB5\xD8"));
+  // Once directly, once through the inner interpreter of the DNS command.
+  for (const Text& command : {Child("env"), "cmd /c " + Child("env")}) {
+    const CapturedRun run = Captured(command);
+    EXPECT_EQ(run.exitCode, 0u) << command << ": " << run.output;
+    const Text expectedPath = "PATH=" + SystemDirectory() + ";" + Text(ownPath, ownLength) + "\r\n";
+    EXPECT_EQ(lstrcmpiA(run.output.substr(0, expectedPath.size()).c_str(), expectedPath.c_str()), 0)
+        << command << ": " << run.output;
+    EXPECT_NE(run.output.find("NoDefaultCurrentDirectoryInExePath: unset"), Text::npos)
+        << command << ": " << run.output;
+  }
+  // Every other variable reaches the interpreter unchanged.
+  EXPECT_EQ(Captured("echo.%NETCONFIG_KEPT%").output, "kept \xB1\xBE\xB5\xD8\r\n");
+  SetEnvironmentVariableA("NoDefaultCurrentDirectoryInExePath", nullptr);
+  SetEnvironmentVariableA("NETCONFIG_KEPT", nullptr);
+}
+
 // Reads a whole file; empty when there is none.
 Text ReadWholeFile(const Text& path) {
   Text text;

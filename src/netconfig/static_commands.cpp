@@ -15,6 +15,11 @@ namespace {
 
 const char kSuccessWord[] = "确定";
 const char kLineBreak[] = "\r\n";
+// What netsh prints when the DNS server it has just set does not answer; it sets it all the same.
+const char* const kUnreachableDnsWarnings[] = {
+    "配置的 DNS 服务器不正确或不存在。",
+    "The configured DNS server is incorrect or does not exist.",
+};
 const char kRefusedValue[] =
     "输入的地址含有不允许的字符（引号、控制字符或 & | < > ^ %），未执行任何命令。";
 const char kRefusedName[] =
@@ -27,6 +32,8 @@ Text QuotedName(const std::optional<Text>& name) {
 Text SilentEndSentence(uint32_t exitCode) {
   return "命令已结束，退出代码为 " + std::to_string(exitCode) + "，没有输出任何信息。";
 }
+
+const char kUnreadExitCode[] = "命令已结束，但无法读取它的退出代码。";
 
 Text NotStartedSentence(uint32_t error) {
   return "无法启动命令解释器（系统错误 " + std::to_string(error) + "）。";
@@ -91,15 +98,39 @@ Text FailureTextFromOutput(const Text& output) {
   return ReplaceText(output, kLineBreak, Text(), last - 2, 1, true);
 }
 
-bool JudgeRun(const CapturedRun& run, Text* failureText) {
+std::optional<Text> UnreachableDnsWarning(const Text& output) {
+  for (const char* warning : kUnreachableDnsWarnings) {
+    const int32_t at = FindText(output, warning, std::nullopt, false);
+    if (at <= 0) continue;
+    // Line breaks are single bytes below 0x80, never the second byte of a character.
+    const std::size_t begin = output.find_last_of("\r\n", static_cast<std::size_t>(at - 1));
+    const std::size_t first = begin == Text::npos ? 0 : begin + 1;
+    const std::size_t end = output.find_first_of("\r\n", first);
+    return output.substr(first, end == Text::npos ? Text::npos : end - first);
+  }
+  return std::nullopt;
+}
+
+bool JudgeRun(const CapturedRun& run, Text* failureText, Text* notice) {
+  // A server that does not answer netsh's check is set all the same; netsh says so and its
+  // exit code then tells nothing.
+  std::optional<Text> warning = UnreachableDnsWarning(run.output);
+  if (notice != nullptr) *notice = warning.value_or(Text());
+  if (warning) return true;
   // Older systems confirm with the word; today's netsh prints nothing on success and exits
   // non-zero on any error.
   if (FindText(run.output, kSuccessWord, std::nullopt, false) > 0) return true;
-  if (run.started && run.exitCode == 0) return true;
+  if (run.started && run.exitCode == 0u) return true;
   if (failureText != nullptr) {
     Text text = FailureTextFromOutput(run.output);
     if (text.empty()) {
-      text = run.started ? SilentEndSentence(run.exitCode) : NotStartedSentence(run.startError);
+      if (!run.started) {
+        text = NotStartedSentence(run.startError);
+      } else if (run.exitCode) {
+        text = SilentEndSentence(*run.exitCode);
+      } else {
+        text = kUnreadExitCode;
+      }
     }
     *failureText = std::move(text);
   }
@@ -117,10 +148,11 @@ bool SetStaticAddress(CommandRunner& runner, const Text& ip, const Text& gateway
 }
 
 bool SetStaticDns(CommandRunner& runner, const Text& dns, std::optional<Text> name,
-                  Text* failureText) {
+                  Text* failureText, Text* notice) {
+  if (notice != nullptr) notice->clear();
   if (!IsSafeCommandValue(dns)) return Refuse(failureText, kRefusedValue);
   if (name && !IsSafeConnectionName(*name)) return Refuse(failureText, kRefusedName);
-  return JudgeRun(runner.RunCaptured(StaticDnsCommand(dns, std::move(name))), failureText);
+  return JudgeRun(runner.RunCaptured(StaticDnsCommand(dns, std::move(name))), failureText, notice);
 }
 
 }  // namespace ipmod

@@ -12,6 +12,13 @@ namespace {
 // GBK bytes: "本地连接" and "确定".
 const Text kLocalConnection = "\xB1\xBE\xB5\xD8\xC1\xAC\xBD\xD3";
 const Text kQueDing = "\xC8\xB7\xB6\xA8";
+// netsh's warnings that the DNS server it set did not answer, as it prints them.
+const Text kUnreachableZh = "配置的 DNS 服务器不正确或不存在。";
+const Text kUnreachableEn = "The configured DNS server is incorrect or does not exist.";
+
+std::string ExitText(const std::optional<uint32_t>& code) {
+  return code ? std::to_string(*code) : "unread";
+}
 
 // Hands out scripted runs and records every command it is given.
 class RecordingRunner : public CommandRunner {
@@ -23,7 +30,8 @@ class RecordingRunner : public CommandRunner {
     return reply_;
   }
 
-  bool RunProgram(const Text& commandLine, bool, std::optional<int32_t>, uint32_t*) override {
+  bool RunProgram(const Text& commandLine, bool, std::optional<int32_t>,
+                  std::optional<uint32_t>*) override {
     started.push_back(commandLine);
     return true;
   }
@@ -124,7 +132,8 @@ TEST(StaticCommandsTest, VerdictAndFailureText) {
   const struct {
     CapturedRun run;
     bool made;
-    Text failure;  // what the failure text holds afterwards
+    Text failure;      // what the failure text holds afterwards
+    Text notice = "";  // what the notice holds afterwards
   } cases[] = {
       // The word counts anywhere, whatever the exit code.
       {{kQueDing + "\r\n", true, 1}, true, before},
@@ -147,13 +156,31 @@ TEST(StaticCommandsTest, VerdictAndFailureText) {
       {{"", true, 259}, false, "命令已结束，退出代码为 259，没有输出任何信息。"},
       {{"", true, 0xFFFFFFFFu}, false, "命令已结束，退出代码为 4294967295，没有输出任何信息。"},
       {{"", false, 0, 2}, false, "无法启动命令解释器（系统错误 2）。"},
+      // An exit code that could not be read is no success.
+      {{"", true, std::nullopt}, false, "命令已结束，但无法读取它的退出代码。"},
+      {{"\r\n", true, std::nullopt}, false, "命令已结束，但无法读取它的退出代码。"},
+      {{"some note\r\n", true, std::nullopt}, false, "some note"},
+      {{kQueDing + "\r\n", true, std::nullopt}, true, before},
+      // netsh sets a server that does not answer all the same and warns; the exit code then
+      // tells nothing. Only the warning's own line is the notice.
+      {{"\r\n" + kUnreachableZh + "\r\n", true, 1}, true, before, kUnreachableZh},
+      {{"\r\n" + kUnreachableZh + "\r\n\r\n", true, std::nullopt}, true, before, kUnreachableZh},
+      {{"\r\n" + kUnreachableEn + "\r\n", true, 1}, true, before, kUnreachableEn},
+      {{kUnreachableEn, true, 0}, true, before, kUnreachableEn},
+      {{"Ok.\r\n\r\n" + kUnreachableZh + "\r\nmore\r\n", true, 1}, true, before, kUnreachableZh},
+      // Parts of the warning are not the warning.
+      {{"配置的 DNS 服务器不正确\r\n", true, 1}, false, "配置的 DNS 服务器不正确"},
   };
   for (const auto& c : cases) {
     Text failure = before;
-    EXPECT_EQ(JudgeRun(c.run, &failure), c.made) << "output " << c.run.output << ", started "
-                                                 << c.run.started << ", exit " << c.run.exitCode;
-    EXPECT_EQ(failure, c.failure) << "output " << c.run.output << ", exit " << c.run.exitCode;
-    // The failure text may be left out.
+    Text notice = "left over";
+    EXPECT_EQ(JudgeRun(c.run, &failure, &notice), c.made)
+        << "output " << c.run.output << ", started " << c.run.started << ", exit "
+        << ExitText(c.run.exitCode);
+    EXPECT_EQ(failure, c.failure) << "output " << c.run.output << ", exit "
+                                  << ExitText(c.run.exitCode);
+    EXPECT_EQ(notice, c.notice) << "output " << c.run.output;
+    // The failure text and the notice may be left out.
     EXPECT_EQ(JudgeRun(c.run, nullptr), c.made) << "output " << c.run.output;
   }
 }
@@ -196,6 +223,18 @@ TEST(StaticCommandsTest, SetStaticDnsRunsTheLineAndJudgesItsOutput) {
             "cmd /c netsh interface ip set dns \"" + kLocalConnection + "\" static 119.29.29.29");
   EXPECT_EQ(failure, "命令已结束，退出代码为 1，没有输出任何信息。");
   EXPECT_FALSE(SetStaticDns(silentFailure, "119.29.29.29", std::nullopt, nullptr));
+
+  // A server netsh set but could not reach: made, with netsh's warning as the notice.
+  RecordingRunner warning({"\r\n" + kUnreachableZh + "\r\n", true, 1});
+  Text notice;
+  failure = "before";
+  EXPECT_TRUE(SetStaticDns(warning, "192.0.2.99", Text("Wi-Fi"), &failure, &notice));
+  EXPECT_EQ(notice, kUnreachableZh);
+  EXPECT_EQ(failure, "before");
+  // A refused value runs nothing and leaves no notice behind.
+  EXPECT_FALSE(SetStaticDns(warning, "1.2.3.4|x", Text("Wi-Fi"), &failure, &notice));
+  EXPECT_EQ(notice, "");
+  EXPECT_EQ(warning.captured.size(), 1u);
 }
 
 TEST(StaticCommandsTest, EmptyTypedValuesAreLeftToNetsh) {

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <memory>
-#include <string>
+#include <vector>
 
 #include "runtime/system.h"
 
@@ -38,8 +38,8 @@ bool WriteAll(HANDLE output, const Text& text) {
 
 // The characters of `text` for a console that does not show GBK: each piece read in its own
 // code page. Nothing when a code page cannot be read; the bytes then go as they stand.
-std::optional<std::wstring> WideCharacters(const ConsoleText& text) {
-  std::wstring wide;
+std::optional<std::vector<wchar_t>> WideCharacters(const ConsoleText& text) {
+  std::vector<wchar_t> wide;
   for (const ConsoleText::Piece& piece : text.pieces()) {
     if (piece.bytes.empty()) continue;
     const UINT codePage = piece.systemCodePage ? CP_ACP : kProgramCodePage;
@@ -55,7 +55,7 @@ std::optional<std::wstring> WideCharacters(const ConsoleText& text) {
   return wide;
 }
 
-bool WriteAllWide(HANDLE output, const std::wstring& text) {
+bool WriteAllWide(HANDLE output, const std::vector<wchar_t>& text) {
   const wchar_t* next = text.data();
   std::size_t left = text.size();
   while (left > 0) {
@@ -143,7 +143,7 @@ bool SystemConsole::WriteText(std::optional<int32_t> column, std::optional<int32
   if (!::GetConsoleScreenBufferInfo(output, &before)) return false;
   // The console is shown characters, not bytes, when its code page is not the program's: no
   // console setting is changed for that. Converted before the console changes at all.
-  std::optional<std::wstring> wide;
+  std::optional<std::vector<wchar_t>> wide;
   if (::GetConsoleOutputCP() != kProgramCodePage) wide = WideCharacters(text);
   if (column && row) {
     if (!::SetConsoleCursorPosition(output, COORD{Coordinate(*column), Coordinate(*row)})) {

@@ -152,7 +152,8 @@ int ShowCommandForMode(std::optional<int32_t> showMode) {
 }
 
 bool RunProgram(const Text& commandLine, bool wait, std::optional<int32_t> showMode,
-                uint32_t* exitCode) {
+                std::optional<uint32_t>* exitCode) {
+  if (exitCode != nullptr) exitCode->reset();
   const std::optional<Text> application = ApplicationFor(commandLine);
   if (!application) return false;
 
@@ -228,12 +229,12 @@ Text ToProgramCodePage(const Text& bytes, uint32_t codePage) {
   const int size = static_cast<int>(bytes.size());
   const int count = ::MultiByteToWideChar(codePage, 0, bytes.data(), size, nullptr, 0);
   if (count <= 0) return bytes;
-  std::wstring wide(static_cast<std::size_t>(count), L'\0');
-  if (::MultiByteToWideChar(codePage, 0, bytes.data(), size, &wide[0], count) != count) {
+  std::vector<wchar_t> wide(static_cast<std::size_t>(count));
+  if (::MultiByteToWideChar(codePage, 0, bytes.data(), size, wide.data(), count) != count) {
     return bytes;
   }
-  const int length = ::WideCharToMultiByte(kProgramCodePage, 0, wide.data(), count, nullptr, 0,
-                                           "?", nullptr);
+  const int length =
+      ::WideCharToMultiByte(kProgramCodePage, 0, wide.data(), count, nullptr, 0, "?", nullptr);
   if (length <= 0) return bytes;
   Text converted(static_cast<std::size_t>(length), '\0');
   ::WideCharToMultiByte(kProgramCodePage, 0, wide.data(), count, &converted[0], length, "?",

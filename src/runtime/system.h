@@ -43,9 +43,10 @@ int ShowCommandForMode(std::optional<int32_t> showMode);
 // Starts `commandLine` in this console. A bare program name at its start (such as netsh) is
 // taken from the system directory only, never from the program's or the current directory.
 // With wait, returns once the program has ended and stores its exit code in `exitCode` (when
-// given); otherwise waits at most a second for it to be idle. False when it could not be started.
+// given; none when it cannot be read); otherwise waits at most a second for it to be idle. False
+// when it could not be started.
 bool RunProgram(const Text& commandLine, bool wait, std::optional<int32_t> showMode = std::nullopt,
-                uint32_t* exitCode = nullptr);
+                std::optional<uint32_t>* exitCode = nullptr);
 
 // 1 Win32s, 2 Windows 9x, 3 NT family, 0 anything else.
 int32_t GetOsFamily();

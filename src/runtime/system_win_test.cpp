@@ -118,7 +118,7 @@ TEST_F(RunProgramTest, WithWaitReturnsOnlyAfterTheProgramHasEnded) {
 
 TEST_F(RunProgramTest, WithWaitReportsTheExitCode) {
   for (const uint32_t code : {0u, 1u, 7u, 259u}) {
-    uint32_t exitCode = 12345;
+    std::optional<uint32_t> exitCode = 12345;
     ASSERT_TRUE(
         RunProgram("cmd.exe /c exit /b " + std::to_string(code), true, std::nullopt, &exitCode));
     EXPECT_EQ(exitCode, code);
@@ -134,8 +134,35 @@ TEST_F(RunProgramTest, WithoutWaitReturnsWhileTheProgramStillRuns) {
   EXPECT_TRUE(AppearsWithin(marker, milliseconds(15000))) << "the program never ran";
 }
 
+// The search path with one more directory in front while it lives.
+class PathInFront {
+ public:
+  explicit PathInFront(const std::string& directory) {
+    char value[32768];
+    const DWORD length = ::GetEnvironmentVariableA("PATH", value, sizeof value);
+    previous_.assign(value, length < sizeof value ? length : 0);
+    ::SetEnvironmentVariableA("PATH", (directory + ";" + previous_).c_str());
+  }
+  ~PathInFront() { ::SetEnvironmentVariableA("PATH", previous_.c_str()); }
+  PathInFront(const PathInFront&) = delete;
+  PathInFront& operator=(const PathInFront&) = delete;
+
+ private:
+  std::string previous_;
+};
+
 TEST_F(RunProgramTest, CommandsThatCannotBeStartedGiveFalseAtOnce) {
-  const char* const kCommands[] = {
+  // A program on the search path, but not in the system directory. (No system program serves:
+  // Wine's regedit.exe, say, is in the Windows directory and in syswow64, the system directory
+  // of 32-bit programs.)
+  const std::string onPath = Path("on-path");
+  ASSERT_TRUE(::CreateDirectoryA(onPath.c_str(), nullptr));
+  PlantProgram(onPath + "\\ipmod-on-search-path.exe");
+  const PathInFront path(onPath);
+  const std::string marker = Path("on-path-ran.xml");
+  const std::string onPathCommand = "ipmod-on-search-path" + MarkArguments(marker);
+
+  const std::string kCommands[] = {
       "",
       "   ",
       "\"\" /c echo",
@@ -143,14 +170,14 @@ TEST_F(RunProgramTest, CommandsThatCannotBeStartedGiveFalseAtOnce) {
       "ipmod-no-such-program-4711.exe /x",
       "C:\\ipmod\\no\\such\\program.exe /x",
       "\"C:\\ipmod no such\\program.exe\" /x",
-      // On the search path of the system, but not in the system directory.
-      "regedit /?",
+      onPathCommand,
   };
-  for (const char* command : kCommands) {
+  for (const std::string& command : kCommands) {
     const auto started = steady_clock::now();
     EXPECT_FALSE(RunProgram(command, false)) << "[" << command << "]";
     EXPECT_LT(steady_clock::now() - started, milliseconds(1000)) << "[" << command << "]";
   }
+  EXPECT_FALSE(AppearsWithin(marker, milliseconds(500))) << "the program on the path ran";
 }
 
 TEST_F(RunProgramTest, StartsTheSystemDirectorysProgramForABareName) {

@@ -1,11 +1,13 @@
 #!/usr/bin/env python3
-"""End-to-end runs of ipmod.exe under 64-bit Wine, one isolated scenario at a time.
+"""End-to-end runs of ipmod.exe, the 32-bit or the 64-bit build, under Wine, one isolated
+scenario at a time.
 
 Each `Scenario` gets:
 - a network namespace with made-up adapters (port-less bridges with fixed MACs, documentation
   range addresses, IPv6 off, a default route, a resolv.conf of its own);
-- a Wine prefix copied from one golden prefix per test run, whose system32\\netsh.exe is the
-  project's stand-in netsh (used because WINEDLLOVERRIDES says netsh.exe=n);
+- a Wine prefix copied from one golden prefix per test run, whose netsh.exe in system32 and
+  syswow64 (the system directory of 32-bit programs) is the project's stand-in netsh (used
+  because WINEDLLOVERRIDES says netsh.exe=n);
 - the connection names seeded into the prefix's registry, with `reg add` run inside the
   namespace;
 - a copy of ipmod.exe in a folder of its own, started inside the namespace in a tmux console
@@ -18,14 +20,17 @@ is removed when it ends, whatever happened; leftovers of aborted runs (owner pro
 removed on the next run.
 
 Settings come from the environment:
-  IPMOD_E2E_PROGRAM   path of the built ipmod.exe (x86_64)
+  IPMOD_E2E_PROGRAM   path of the built ipmod.exe (either build)
+  IPMOD_WINE_BITS     32 or 64: the build under test (optional: taken from the program; when
+                      set, the program must be of that kind). A 32-bit run needs a golden
+                      prefix with Wine's 32-bit system files (package wine32)
   IPMOD_E2E_NETSH     path of the built stand-in netsh.exe
   IPMOD_E2E_PLANTED   path of the marker program planted beside the program (optional)
   IPMOD_E2E_GOLDEN    golden prefix to use (made here, under a lock, when missing); without it
                       each test process makes a private one and removes it at exit
 
 Command line (used by CTest):
-  harness.py make-golden PREFIX NETSH   make a fresh golden prefix
+  harness.py make-golden PREFIX NETSH   make a fresh golden prefix (for IPMOD_WINE_BITS)
   harness.py remove-golden PREFIX       remove it
 """
 
@@ -46,8 +51,8 @@ from typing import Dict, List, Optional, Sequence
 # The Wine and console support shared with the other suites that drive a program in tmux.
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
 import wineconsole  # noqa: E402
-from wineconsole import (WINE, WINESERVER, Console, HarnessError, poll, run,  # noqa: E402
-                         windows_path)
+from wineconsole import (WINE, WINESERVER, Console, HarnessError, poll,  # noqa: E402
+                         prefix_starts, run, system_directory, wine_bits, windows_path)
 
 TAG = "ipmod-e2e"
 CONNECTION_KEY = ("HKLM\\SYSTEM\\CurrentControlSet\\Control\\Network\\"
@@ -65,7 +70,7 @@ GOLDEN_READY = ".ipmod-e2e-golden-ready"
 
 def wine_environment(prefix: str, extra: Optional[Dict[str, str]] = None) -> Dict[str, str]:
     """A clean environment for Wine commands of one prefix, in which the stand-in netsh in
-    system32 wins over Wine's own."""
+    the system directories wins over Wine's own."""
     return wineconsole.wine_environment(
         prefix, {"WINEDLLOVERRIDES": "netsh.exe=n", **(extra or {})})
 
@@ -96,26 +101,38 @@ def check_machine() -> None:
 
 # ----------------------------------------------------------------------------- golden prefix
 
-def make_golden(prefix: str, netsh: str) -> None:
-    """Makes a fresh prefix at `prefix` with the stand-in netsh in system32."""
+def make_golden(prefix: str, netsh: str, bits: int) -> None:
+    """Makes a fresh prefix at `prefix` for programs of `bits`, with the stand-in netsh in its
+    system directories."""
     if os.path.exists(prefix):
         remove_golden(prefix)
     os.makedirs(os.path.dirname(os.path.abspath(prefix)), exist_ok=True)
     env = wine_environment(prefix)
     run([WINE, "wineboot", "-i"], env=env, timeout=300)
     run([WINESERVER, "-w"], env=env, timeout=300)
+    if not prefix_starts(prefix, bits):
+        raise HarnessError(f"the new prefix {prefix} cannot start {bits}-bit programs: "
+                           f"no {system_directory(prefix, bits)}/kernel32.dll (wine32 missing?)")
     install_netsh(prefix, netsh)
     with open(os.path.join(prefix, GOLDEN_READY), "w") as stamp:
         stamp.write(f"{os.getpid()}\n")
 
 
 def install_netsh(prefix: str, netsh: str) -> None:
-    """Puts the stand-in over system32\\netsh.exe unless it is there already.
-
-    Writes a new file and renames it, so copies that hard-link the old one keep it."""
-    target = os.path.join(prefix, "drive_c", "windows", "system32", "netsh.exe")
+    """Puts the stand-in over netsh.exe in system32 and, where the prefix has one, syswow64
+    (a 32-bit program's system directory), unless it is there already."""
     with open(netsh, "rb") as wanted:
         data = wanted.read()
+    for bits in (64, 32):
+        directory = system_directory(prefix, bits)
+        if os.path.isdir(directory):
+            _replace_file(os.path.join(directory, "netsh.exe"), data)
+
+
+def _replace_file(target: str, data: bytes) -> None:
+    """Writes `data` to `target` unless it holds it already.
+
+    Writes a new file and renames it, so copies that hard-link the old one keep it."""
     try:
         with open(target, "rb") as present:
             if present.read() == data:
@@ -143,15 +160,16 @@ def golden_prefix(config: "Config") -> str:
     if config.golden:
         with open(config.golden + ".lock", "w") as lock:
             fcntl.flock(lock, fcntl.LOCK_EX)
-            if not os.path.exists(os.path.join(config.golden, GOLDEN_READY)):
-                make_golden(config.golden, config.netsh)
+            if not (os.path.exists(os.path.join(config.golden, GOLDEN_READY)) and
+                    prefix_starts(config.golden, config.bits)):
+                make_golden(config.golden, config.netsh, config.bits)
             else:
                 install_netsh(config.golden, config.netsh)
         return config.golden
     if _private_golden is None:
         path = os.path.join(config.work_root, f"{TAG}-{os.getpid()}-golden")
         atexit.register(remove_golden, path)
-        make_golden(path, config.netsh)
+        make_golden(path, config.netsh, config.bits)
         _private_golden = path
     return _private_golden
 
@@ -191,6 +209,7 @@ class Config:
     planted: Optional[str]
     golden: Optional[str]
     work_root: str
+    bits: int  # 32 or 64: the kind of program ipmod.exe is
 
     @staticmethod
     def from_environment() -> "Config":
@@ -211,7 +230,8 @@ class Config:
             golden = os.path.abspath(golden)
         # Scenario prefixes sit beside the golden one, so that hard links work.
         root = os.path.dirname(golden) if golden else "/tmp"
-        return Config(program, netsh, planted and os.path.abspath(planted), golden, root)
+        return Config(program, netsh, planted and os.path.abspath(planted), golden, root,
+                      wine_bits(program))
 
 
 @dataclass
@@ -317,6 +337,7 @@ def _teardown(ident: str, directory: str, socket: str) -> List[str]:
 
 
 DEFAULT_DNS = ("192.0.2.53", "198.51.100.53")
+AFTER_MARKER = "SHELL-AFTER-WINE"
 
 
 class Scenario(Console):
@@ -327,10 +348,12 @@ class Scenario(Console):
     stdout: "console" or "file" (read with `output_bytes`)
     replies: stand-in netsh answer per call number (1-based); `default_reply` for the rest
     planted: folder of the program also holds the marker program as netsh.exe, netsh.com,
-             cmd.exe, and a netsh.bat; whatever of them runs appends to `planted_calls`
+             cmd.exe, and a netsh.bat, and a folder at the front of PATH (`path_front`) holds
+             netsh.exe and netsh.bat; whatever of them runs appends to `planted_calls`
     environment: variables set for every Wine command of the scenario (e.g. another LANG)
     console_state: the program runs inside `cmd /c`, between two runs of the marker program
-             that log the console's code pages and colours (`console_states`)
+             that log the console's code pages and colours (`console_states`); once Wine has
+             ended, the shell prints AFTER_MARKER on the terminal in whatever colours are left
     """
 
     def __init__(self, adapters: Sequence[Adapter], *, gateway: str = "192.0.2.1",
@@ -357,6 +380,7 @@ class Scenario(Console):
                          f"/tmp/{self.ident}.sock")
         self.prefix = os.path.join(self.directory, "prefix")
         self.app = os.path.join(self.directory, "app")
+        self.path_front = os.path.join(self.directory, "path-front")
         self.log_path = os.path.join(self.directory, "netsh.log")
         self.planted_log_path = os.path.join(self.directory, "planted.log")
         self.output_path = os.path.join(self.directory, "output.bin")
@@ -479,17 +503,23 @@ class Scenario(Console):
         if self.console_state:
             shutil.copy2(self.config.planted, os.path.join(self.app, "console-state.exe"))
         if self.planted:
-            for name in ("netsh.exe", "netsh.com", "cmd.exe"):
-                shutil.copy2(self.config.planted, os.path.join(self.app, name))
-            with open(os.path.join(self.app, "netsh.bat"), "wb") as batch:
-                batch.write(b"@echo netsh.bat %*>>\"" +
-                            windows_path(self.planted_log_path).encode() + b"\"\r\n")
+            os.makedirs(self.path_front)
+            for folder, names in ((self.app, ("netsh.exe", "netsh.com", "cmd.exe")),
+                                  (self.path_front, ("netsh.exe",))):
+                for name in names:
+                    shutil.copy2(self.config.planted, os.path.join(folder, name))
+                with open(os.path.join(folder, "netsh.bat"), "wb") as batch:
+                    batch.write(b"@echo netsh.bat %*>>\"" +
+                                windows_path(self.planted_log_path).encode() + b"\"\r\n")
 
     def _environment(self) -> Dict[str, str]:
         """The environment of every Wine command of the scenario; writes the reply files."""
         extra = {"FAKE_NETSH_LOG": windows_path(self.log_path),
                  "IPMOD_E2E_PLANTED_LOG": windows_path(self.planted_log_path),
-                 "TERM": "screen"}
+                 "TERM": "screen", **self.environment}
+        if self.planted:
+            # Wine puts WINEPATH in front of the Windows PATH it gives the program.
+            extra["WINEPATH"] = windows_path(self.path_front)
         replies = dict(self.replies)
         if self.default_reply is not None:
             replies[0] = self.default_reply
@@ -500,7 +530,6 @@ class Scenario(Console):
                 out.write(reply.output)
             extra["FAKE_NETSH_REPLY" + suffix] = windows_path(path)
             extra["FAKE_NETSH_EXIT" + suffix] = str(reply.exit_code)
-        extra.update(self.environment)
         return wine_environment(self.prefix, extra)
 
     def _launch(self) -> None:
@@ -516,10 +545,13 @@ class Scenario(Console):
             state = windows_path(os.path.join(self.app, "console-state.exe")) + " --state"
             program = "cmd /c " + shlex.quote(
                 f"{state} & {windows_path(os.path.join(self.app, 'ipmod.exe'))} & {state}")
+        after = ""
+        if self.console_state:
+            after = f"; status=$?; printf '\\n{AFTER_MARKER}\\n'; (exit $status)"
         self.started_at = time.monotonic()
         self.start("ip netns exec " + shlex.quote(self.ident) + " env -i " +
                    " ".join(shlex.quote(f"{k}={v}") for k, v in env.items()) + " " + WINE + " " +
-                   program + redirections, cwd=self.directory)
+                   program + redirections + after, cwd=self.directory)
         if self.stdin == "fifo":
             self._open_fifo()
 
@@ -553,6 +585,12 @@ class Scenario(Console):
         """Command lines the stand-in netsh logged, in order (GBK bytes, no CR LF)."""
         return _log_lines(self.log_path)
 
+    def colours_after(self) -> set:
+        """The (foreground, background) pairs the terminal shows AFTER_MARKER in."""
+        screen = self.wait_for(AFTER_MARKER)
+        row, start = screen.find(AFTER_MARKER)[0]
+        return {(c.fg, c.bg) for c in screen.rows[row][start:start + len(AFTER_MARKER)]}
+
     def console_states(self) -> List[bytes]:
         """What the console-state runs logged: b"state IN OUT ATTRIBUTE", before and after."""
         return [line for line in _log_lines(self.planted_log_path) if line.startswith(b"state ")]
@@ -584,7 +622,7 @@ def _log_lines(path: str) -> List[bytes]:
 def main(argv: List[str]) -> int:
     if len(argv) == 3 and argv[0] == "make-golden":
         check_machine()
-        make_golden(os.path.abspath(argv[1]), os.path.abspath(argv[2]))
+        make_golden(os.path.abspath(argv[1]), os.path.abspath(argv[2]), wine_bits())
         return 0
     if len(argv) == 2 and argv[0] == "remove-golden":
         remove_golden(os.path.abspath(argv[1]))

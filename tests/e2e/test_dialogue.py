@@ -380,6 +380,19 @@ class DnsMenu(DialogueTest):
             self.assertEqual(screen.text(menu_end + 3), DNS_OK)
             self.assertEqual(s.netsh_calls()[1:], [static_dns_line(ETHERNET, "203.0.113.53")])
 
+    def test_server_set_but_not_answering_is_reported_as_set_with_netshs_warning(self):
+        warning = "配置的 DNS 服务器不正确或不存在。"
+        with Scenario(three_adapters(),
+                      replies={2: Reply(b"\r\n" + gbk(warning) + b"\r\n", 1)}) as s:
+            self.choose(s, "1")
+            s.type_line("0")
+            self.wait_menu(s)
+            s.type_line("3")
+            screen = self.wait_dns_result(s)
+            self.assert_row_from(screen, DNS_OK, warning)
+            self.assertEqual(screen.count(DNS_FAILED), 0, f"\n{screen}")
+            self.assertEqual(s.netsh_calls()[1:], [static_dns_line(ETHERNET, "119.29.29.29")])
+
     def test_end_of_input_at_the_menu_ends_the_program(self):
         with Scenario(three_adapters()) as s:
             self.choose(s, "1")
@@ -446,10 +459,13 @@ class Guards(DialogueTest):
           dhcp_dns_line(ETHERNET)]),
     ]
 
-    def test_programs_planted_beside_the_program_never_run(self):
+    def test_programs_planted_beside_the_program_or_on_path_never_run(self):
+        # The variable stops an interpreter looking in its current directory (the system
+        # directory) before PATH, whose front folder holds a netsh.exe and a netsh.bat.
         for label, address_lines, dns_choice, calls in self.PLANTED:
             with self.subTest(label), \
                     Scenario(three_adapters(), planted=True,
+                             environment={"NoDefaultCurrentDirectoryInExePath": "1"},
                              default_reply=Reply(gbk("确定。\r\n"))) as s:
                 self.choose(s, "1")
                 for line in address_lines:
@@ -463,9 +479,31 @@ class Guards(DialogueTest):
                 s.run_wine(os.path.join(s.app, "netsh.exe"), "probe")
                 s.run_wine("cmd", "/c", harness.windows_path(os.path.join(s.app, "netsh.bat")),
                            "probe")
-                self.assertEqual(len(s.planted_calls()), 2, s.planted_calls())
+                # A bare netsh outside the system directory comes from the front of PATH.
+                s.run_wine("cmd", "/c", "netsh", "probe")
+                self.assertEqual(len(s.planted_calls()), 3, s.planted_calls())
+                self.assertIn(b"path-front", s.planted_calls()[2])
                 self.assertTrue(all(c.endswith(b"probe") for c in s.planted_calls()),
                                 s.planted_calls())
+
+    def test_ctrl_c_ends_a_netsh_that_never_ends_and_leaves_the_console_as_it_was(self):
+        with Scenario(three_adapters(), console_state=True,
+                      environment={"FAKE_NETSH_SLEEP_MS": "4294967295"}) as s:
+            self.choose(s, "1")
+            self.static_address(s, "192.0.2.50", "192.0.2.1", "255.255.255.0")
+            harness.poll(s.netsh_calls, "netsh to start")
+            time.sleep(0.5)
+            self.assertIsNone(s.exit_status())
+            s.key("C-c")
+            s.wait_exit(timeout=15)
+            screen = s.screen()
+            self.assertEqual(screen.count(ADDRESS_OK) + screen.count(ADDRESS_FAILED), 0)
+            # Wine's Ctrl+C ends the interpreter around the program too, so the state after
+            # it is what the terminal is left with. (Wine draws colours only with text: after
+            # the echo of the typed mask the terminal is in the console's own colours again,
+            # unless a write was cut off in its colours.)
+            self.assertEqual(s.console_states(), [b"state 936 936 0007"])
+            self.assertEqual(s.colours_after(), {(None, None)}, screen.coloured())
 
     def test_redirected_output_shows_nothing_and_still_runs_the_commands(self):
         with Scenario(three_adapters(), stdin="fifo", stdout="file",

@@ -8,6 +8,8 @@
 //   console_probe result LOG  a start routine that returns 42
 //   console_probe index0 LOG  an element access with index 0: the runtime error report
 //   console_probe oom LOG     an allocation that cannot succeed: the report
+//   console_probe length LOG  a text longer than the library allows: the report
+//   console_probe uncaught LOG  an exception nobody catches (std::terminate): the report
 // LOG gets one line per event and is flushed as it goes.
 #include <ole2.h>
 #include <windows.h>
@@ -143,6 +145,13 @@ int32_t Start() {
     volatile std::size_t size = std::numeric_limits<std::size_t>::max() - 4096;
     void* volatile block = ::operator new(size);
     Log(block != nullptr ? "allocated" : "null");
+  } else if (mode == "length") {
+    std::string text;
+    volatile std::size_t size = text.max_size();
+    text.reserve(size + 1);
+    Log("reserved");
+  } else if (mode == "uncaught") {
+    throw 42;
   } else {
     Log("unknown mode " + mode);
   }

@@ -1,9 +1,10 @@
 #!/usr/bin/env python3
 """The real console, start-up and the runtime error report, seen from outside the program.
 
-Drives console_probe.exe (the x86_64 build) under 64-bit Wine: in a tmux console of its own for
-what needs a console (positions, colours, typed lines, keystrokes), and with plain pipes and
-files for the rest. Every test ends its tmux server and its wineserver, whatever happened.
+Drives console_probe.exe of either Windows build (IPMOD_WINE_BITS, when set, says which; the
+probe must be of that kind) under Wine: in a tmux console of its own for what needs a console
+(positions, colours, typed lines, keystrokes), and with plain pipes and files for the rest.
+Every test ends its tmux server and its wineserver, whatever happened.
 
     test_console.py --probe PATH/console_probe.exe --prefix WINEPREFIX --wine-run tools/wine-run
 """
@@ -20,7 +21,7 @@ import unittest
 # The Wine and console support shared with the other suites that drive a program in tmux.
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
 from wineconsole import (COLOUR_NAMES, DEFAULT_TIMEOUT, WINE, WINESERVER, Console,  # noqa: E402
-                         Screen, poll, wine_environment, windows_path)
+                         Screen, poll, wine_bits, wine_environment, windows_path)
 
 OPTIONS = None  # filled in by main()
 
@@ -259,7 +260,8 @@ class RuntimeErrorReportTest(ProbeTest):
 
     def test_fatal_conditions_end_with_exit_code_minus_one(self):
         # The message box returns at once without a display; ExitProcess(-1) shows as 255.
-        for mode in ("index0", "oom"):
+        # Those the C++ library raises (length, uncaught) would otherwise abort (exit code 3).
+        for mode in ("index0", "oom", "length", "uncaught"):
             with self.subTest(mode=mode):
                 self.assertEqual(self.run_probe(mode), 255, self.probe_output)
                 # Nothing after the failed check runs.
@@ -275,6 +277,7 @@ def main():
     OPTIONS, rest = parser.parse_known_args()
     OPTIONS.probe = os.path.abspath(OPTIONS.probe)
     OPTIONS.prefix = os.path.abspath(OPTIONS.prefix)
+    wine_bits(OPTIONS.probe)  # the probe is of the build under test
     unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
 
 

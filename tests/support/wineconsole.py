@@ -1,6 +1,7 @@
-"""Running Windows programs under 64-bit Wine in a tmux console and reading the screen back.
+"""Running Windows programs under Wine in a tmux console and reading the screen back.
 
 Shared by the test suites that drive a program from outside: the Wine environment and paths,
+the bitness of the build under test (IPMOD_WINE_BITS, 32 or 64) and what it asks of a prefix,
 polling with a deadline, one tmux server per console on a private socket (the program typed at
 and its pane captured with colours), and the captured pane parsed into rows of coloured cells.
 """
@@ -27,6 +28,53 @@ class HarnessError(RuntimeError):
     """The test machine cannot do what a test needs (missing tool, no root, a step failed)."""
 
 
+# ----------------------------------------------------------------------------- bitness
+
+BITS_VARIABLE = "IPMOD_WINE_BITS"
+_PE_MACHINES = {0x014C: 32, 0x8664: 64}
+
+
+def program_bits(path: str) -> int:
+    """32 or 64: the kind of Windows program at `path`, read from its PE header."""
+    with open(path, "rb") as program:
+        head = program.read(4096)
+    if head[:2] == b"MZ" and len(head) >= 0x40:
+        offset = int.from_bytes(head[0x3C:0x40], "little")
+        if head[offset:offset + 4] == b"PE\0\0":
+            machine = int.from_bytes(head[offset + 4:offset + 6], "little")
+            if machine in _PE_MACHINES:
+                return _PE_MACHINES[machine]
+    raise HarnessError(f"not an i386 or x86_64 Windows program: {path}")
+
+
+def wine_bits(program: Optional[str] = None) -> int:
+    """The bitness of the build under test: IPMOD_WINE_BITS when set (CTest sets it), else
+    that of `program`, else 64. When both are known they must agree."""
+    value = os.environ.get(BITS_VARIABLE)
+    if not value:
+        return program_bits(program) if program else 64
+    if value not in ("32", "64"):
+        raise HarnessError(f"{BITS_VARIABLE} must be 32 or 64, not {value!r}")
+    bits = int(value)
+    if program and program_bits(program) != bits:
+        raise HarnessError(f"{program} is a {program_bits(program)}-bit program, "
+                           f"but {BITS_VARIABLE}={bits}")
+    return bits
+
+
+def system_directory(prefix: str, bits: int) -> str:
+    """The system directory a program of `bits` sees in a 64-bit prefix: system32 for 64-bit
+    programs, syswow64 for 32-bit ones (their cmd.exe and netsh.exe come from there)."""
+    return os.path.join(prefix, "drive_c", "windows", "syswow64" if bits == 32 else "system32")
+
+
+def prefix_starts(prefix: str, bits: int) -> bool:
+    """Whether the prefix is made and can start programs of `bits`: one made while Wine's
+    32-bit side was missing has no 32-bit system files."""
+    return (os.path.isfile(os.path.join(prefix, "system.reg")) and
+            os.path.isfile(os.path.join(system_directory(prefix, bits), "kernel32.dll")))
+
+
 def run(args: Sequence[str], *, check=True, timeout=120, env=None,
         input_bytes=None) -> subprocess.CompletedProcess:
     """Runs a command; on failure raises HarnessError with its output."""
@@ -49,8 +97,8 @@ def windows_path(path: str) -> str:
 
 def wine_environment(prefix: str, extra: Optional[Dict[str, str]] = None,
                      base: Optional[Mapping[str, str]] = None) -> Dict[str, str]:
-    """The environment of Wine commands of one prefix: 64-bit loader, no debug output, zh_CN
-    locale (code page 936), no display. Built on `base` (e.g. os.environ); without it nothing
+    """The environment of Wine commands of one prefix: 64-bit loader (it hands a 32-bit
+    program to the 32-bit one), no debug output, zh_CN locale (code page 936), no display. Built on `base` (e.g. os.environ); without it nothing
     is inherited but the basics."""
     if base is None:
         env = {
@@ -258,9 +306,11 @@ class Console:
         `status_path` and the pane stays as the program left it.
 
         The terminal's suspend key is switched off, so Ctrl+Z reaches the program; with
-        echo=False the terminal echoes nothing itself, so all that shows is the console's."""
+        echo=False the terminal echoes nothing itself, so all that shows is the console's. The
+        shell itself outlives a Ctrl+C (the program does not inherit that), so the exit status
+        is still written."""
         status = shlex.quote(self.status_path)
-        script = ["stty susp undef" + ("" if echo else " -echo")]
+        script = ["stty susp undef" + ("" if echo else " -echo"), "trap : INT"]
         if cwd is not None:
             script.append("cd " + shlex.quote(cwd))
         script += [command,

@@ -5,6 +5,8 @@
 //   lines COUNT               writes COUNT numbered lines, one write each, then ends
 //   zero                      writes "ab", a zero byte and "cd" in one write, pauses, then "ef"
 //   stdin                     tells whether it can read anything from standard input
+//   env                       writes its PATH and whether NoDefaultCurrentDirectoryInExePath is
+//                             set, as "PATH=...\r\nNoDefault...: set|unset"
 // Started in any other way (as a planted cmd.exe or netsh.exe) it appends its command line to
 // the file named by NETCONFIG_PLANTED_LOG and ends with 0.
 #include <windows.h>
@@ -53,6 +55,17 @@ int Stdin() {
   return 0;
 }
 
+int Environment() {
+  char path[32768];
+  const DWORD length = GetEnvironmentVariableA("PATH", path, sizeof path);
+  Write(STD_OUTPUT_HANDLE, "PATH=" + std::string(path, length < sizeof path ? length : 0) + "\r\n");
+  const bool set = GetEnvironmentVariableA("NoDefaultCurrentDirectoryInExePath", nullptr, 0) > 0 ||
+                   GetLastError() != ERROR_ENVVAR_NOT_FOUND;
+  Write(STD_OUTPUT_HANDLE,
+        std::string("NoDefaultCurrentDirectoryInExePath: ") + (set ? "set" : "unset"));
+  return 0;
+}
+
 int Planted() {
   char path[MAX_PATH];
   const DWORD length = GetEnvironmentVariableA("NETCONFIG_PLANTED_LOG", path, MAX_PATH);
@@ -82,5 +95,6 @@ int main(int argc, char** argv) {
   if (mode == "lines" && argc > 2) return Lines(std::atoi(argv[2]));
   if (mode == "zero") return Zero();
   if (mode == "stdin") return Stdin();
+  if (mode == "env") return Environment();
   return Planted();
 }
