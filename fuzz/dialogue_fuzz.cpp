@@ -65,18 +65,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size == 0) return 0;
   const std::size_t adapterCount = data[0] % (kAdapters.size() + 1);
   const CapturedRun& reply = kReplies[(data[0] >> 2) % std::size(kReplies)];
-  // The rest is standard input: lines as ReadLine gives them, zero bytes left out.
+  // The rest is standard input, as ReadLine gives it: each line up to its first zero byte.
   std::vector<Text> lines;
   Text piece;
+  bool cut = false;
   for (std::size_t i = 1; i < size && lines.size() < 64; ++i) {
     if (data[i] == '\n') {
-      lines.push_back(TrimLineEnd(piece + "\n"));
+      lines.push_back(TrimLineEnd(cut ? piece : piece + "\n"));
       piece.clear();
-    } else if (data[i] != 0) {
+      cut = false;
+    } else if (data[i] == 0) {
+      cut = true;
+    } else if (!cut) {
       piece += static_cast<char>(data[i]);
     }
   }
-  if (!piece.empty()) lines.push_back(TrimLineEnd(piece));
+  if (!piece.empty() || cut) lines.push_back(TrimLineEnd(piece));
 
   RecordingConsole console(lines);
   FakeAdapters adapters({kAdapters.begin(), kAdapters.begin() + adapterCount});
