@@ -1,9 +1,12 @@
 # make run  - installs what is missing, builds, and starts ipmod in this terminal (under Wine
 #             on Linux; Wine's netsh changes nothing).
-# make test - installs what is missing, builds all three presets and runs every test.
-PRESETS := host win64 win32
+# make test - installs what is missing, builds every preset and runs every test (a 10 s run of
+#             each fuzz target included).
+# make fuzz - runs each fuzz target for FUZZ_SECONDS (120) with its corpus in build/fuzz/fuzz.
+PRESETS := host win64 win32 fuzz
+FUZZ_SECONDS ?= 120
 
-.PHONY: run test bench deps $(addprefix test-,$(PRESETS))
+.PHONY: run test fuzz bench deps $(addprefix test-,$(PRESETS))
 
 deps:
 	@tools/install-deps
@@ -23,6 +26,11 @@ test: deps
 	    echo "== $$p: Wine tests skipped: $$(cat build/$$p/wine-unavailable)"; \
 	  fi; \
 	done
+
+fuzz: deps
+	cmake --preset fuzz >/dev/null
+	cmake --build --preset fuzz -j2
+	IPMOD_FUZZ_SECONDS=$(FUZZ_SECONDS) ctest --preset fuzz --timeout $$(( $(FUZZ_SECONDS) + 120 ))
 
 # make bench - builds both Windows presets' programs and prints what ipmod.exe costs around the
 #              commands it runs, against reference programs, under Wine (needs root).
