@@ -21,19 +21,26 @@ struct SystemConsole::Handles {
 
 namespace {
 
+// Hands all `count` units from `next` to `write` (a WriteFile or a WriteConsoleW), at most
+// `largest` at a time, until everything is written or a call writes nothing.
+template <typename Unit, typename Write>
+bool WriteInChunks(const Unit* next, std::size_t count, DWORD largest, Write write) {
+  while (count > 0) {
+    DWORD written = 0;
+    const DWORD chunk = count > largest ? largest : static_cast<DWORD>(count);
+    if (!write(next, chunk, &written) || written == 0) return false;
+    next += written;
+    count -= written;
+  }
+  return true;
+}
+
 // Writes all of `text` to `output`, the way the console shows GBK bytes correctly (the C
 // runtime's own stream garbles them on some consoles).
 bool WriteAll(HANDLE output, const Text& text) {
-  const char* next = text.data();
-  std::size_t left = text.size();
-  while (left > 0) {
-    DWORD written = 0;
-    const DWORD chunk = left > 0x10000 ? 0x10000 : static_cast<DWORD>(left);
-    if (!::WriteFile(output, next, chunk, &written, nullptr) || written == 0) return false;
-    next += written;
-    left -= written;
-  }
-  return true;
+  return WriteInChunks(text.data(), text.size(), 0x10000, [&](const char* at, DWORD n, DWORD* w) {
+    return ::WriteFile(output, at, n, w, nullptr) != FALSE;
+  });
 }
 
 // The characters of `text` for a console that does not show GBK: each piece read in its own
@@ -56,16 +63,9 @@ std::optional<std::vector<wchar_t>> WideCharacters(const ConsoleText& text) {
 }
 
 bool WriteAllWide(HANDLE output, const std::vector<wchar_t>& text) {
-  const wchar_t* next = text.data();
-  std::size_t left = text.size();
-  while (left > 0) {
-    DWORD written = 0;
-    const DWORD chunk = left > 0x4000 ? 0x4000 : static_cast<DWORD>(left);
-    if (!::WriteConsoleW(output, next, chunk, &written, nullptr) || written == 0) return false;
-    next += written;
-    left -= written;
-  }
-  return true;
+  return WriteInChunks(text.data(), text.size(), 0x4000, [&](const wchar_t* at, DWORD n, DWORD* w) {
+    return ::WriteConsoleW(output, at, n, w, nullptr) != FALSE;
+  });
 }
 
 // The attribute a write in progress has to put back, for a console event (Ctrl+C, Ctrl+Break,

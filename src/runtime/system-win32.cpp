@@ -224,7 +224,7 @@ uint32_t CommandOutputCodePage() {
   return console != 0 ? console : ::GetOEMCP();
 }
 
-Text ToProgramCodePage(const Text& bytes, uint32_t codePage) {
+Text ToProgramCodePage(Text bytes, uint32_t codePage) {
   if (codePage == kProgramCodePage || bytes.empty()) return bytes;
   const int size = static_cast<int>(bytes.size());
   const int count = ::MultiByteToWideChar(codePage, 0, bytes.data(), size, nullptr, 0);

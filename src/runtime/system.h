@@ -59,9 +59,10 @@ void ProcessEvents();
 // own, or the system's OEM code page when the program has no console.
 uint32_t CommandOutputCodePage();
 
-// `bytes` in code page `codePage` as the program's own code page (GBK). Unchanged when the two
-// are the same or the bytes cannot be read; a character GBK lacks becomes "?".
-Text ToProgramCodePage(const Text& bytes, uint32_t codePage);
+// `bytes` in code page `codePage` as the program's own code page (GBK). Unchanged (and not
+// copied) when the two are the same or the bytes cannot be read; a character GBK lacks becomes
+// "?".
+Text ToProgramCodePage(Text bytes, uint32_t codePage);
 
 // The system directory without a trailing backslash, e.g. C:\Windows\system32.
 Text SystemDirectory();
