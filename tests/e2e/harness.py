@@ -337,7 +337,6 @@ def _teardown(ident: str, directory: str, socket: str) -> List[str]:
 
 
 DEFAULT_DNS = ("192.0.2.53", "198.51.100.53")
-AFTER_MARKER = "SHELL-AFTER-WINE"
 
 
 class Scenario(Console):
@@ -352,8 +351,7 @@ class Scenario(Console):
              netsh.exe and netsh.bat; whatever of them runs appends to `planted_calls`
     environment: variables set for every Wine command of the scenario (e.g. another LANG)
     console_state: the program runs inside `cmd /c`, between two runs of the marker program
-             that log the console's code pages and colours (`console_states`); once Wine has
-             ended, the shell prints AFTER_MARKER on the terminal in whatever colours are left
+             that log the console's code pages and colours (`console_states`)
     """
 
     def __init__(self, adapters: Sequence[Adapter], *, gateway: str = "192.0.2.1",
@@ -545,13 +543,10 @@ class Scenario(Console):
             state = windows_path(os.path.join(self.app, "console-state.exe")) + " --state"
             program = "cmd /c " + shlex.quote(
                 f"{state} & {windows_path(os.path.join(self.app, 'ipmod.exe'))} & {state}")
-        after = ""
-        if self.console_state:
-            after = f"; status=$?; printf '\\n{AFTER_MARKER}\\n'; (exit $status)"
         self.started_at = time.monotonic()
         self.start("ip netns exec " + shlex.quote(self.ident) + " env -i " +
                    " ".join(shlex.quote(f"{k}={v}") for k, v in env.items()) + " " + WINE + " " +
-                   program + redirections + after, cwd=self.directory)
+                   program + redirections, cwd=self.directory)
         if self.stdin == "fifo":
             self._open_fifo()
 
@@ -584,12 +579,6 @@ class Scenario(Console):
     def netsh_calls(self) -> List[bytes]:
         """Command lines the stand-in netsh logged, in order (GBK bytes, no CR LF)."""
         return _log_lines(self.log_path)
-
-    def colours_after(self) -> set:
-        """The (foreground, background) pairs the terminal shows AFTER_MARKER in."""
-        screen = self.wait_for(AFTER_MARKER)
-        row, start = screen.find(AFTER_MARKER)[0]
-        return {(c.fg, c.bg) for c in screen.rows[row][start:start + len(AFTER_MARKER)]}
 
     def console_states(self) -> List[bytes]:
         """What the console-state runs logged: b"state IN OUT ATTRIBUTE", before and after."""
