@@ -1,4 +1,17 @@
-// The verdict on a static command and its failure text, and which values reach a command line.
+// The static address and DNS commands against arbitrary replies and typed values. The expected
+// command lines, verdicts and failure texts are written here from the rules as an operator
+// would state them, not taken from the program's own builders:
+// - a typed value holding a double quote, a control byte or one of & | < > ^ % is refused, and
+//   so is a connection name holding a double quote, a control byte or %; nothing runs then;
+// - otherwise exactly one command runs: for the address
+//   netsh interface ip set address "NAME" static IP MASK GATEWAY 1, for DNS
+//   cmd /c netsh interface ip set dns "NAME" static SERVER, NAME being 本地连接 when none is given;
+// - a change is made when netsh's words (read in GBK) hold 确定 as a character, or the command
+//   ended with exit code 0; for DNS also when they hold netsh's warning that the server does
+//   not answer, whose line is then the notice;
+// - a change that is not made is explained by what netsh printed, less one line break (the
+//   last one, or the one just before it when a blank line ends the text), or, when that leaves
+//   nothing, by a sentence naming the system error or the exit code.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <cstdint>
@@ -12,55 +25,71 @@ using namespace ipmod;
 
 namespace {
 
-// netsh's warning that a DNS server it set does not answer: the server is set all the same.
-const char* const kDnsWarnings[] = {
-    // "配置的 DNS 服务器不正确或不存在。"
-    "\xC5\xE4\xD6\xC3\xB5\xC4 DNS \xB7\xFE\xCE\xF1\xC6\xF7\xB2\xBB\xD5\xFD\xC8\xB7\xBB\xF2"
-    "\xB2\xBB\xB4\xE6\xD4\xDA\xA1\xA3",
+const Text kWord = "确定";
+const Text kWarnings[] = {
+    "配置的 DNS 服务器不正确或不存在。",
     "The configured DNS server is incorrect or does not exist.",
 };
+const Text kRefusedValue =
+    "输入的地址含有不允许的字符（引号、控制字符或 & | < > ^ %），未执行任何命令。";
+const Text kRefusedName =
+    "连接名称含有命令行上无法安全传递的字符（引号、控制字符或 %），未执行任何命令。";
+const uint32_t kCodePages[] = {936, 1252, 65001};
 
-// Output that tells a change was made, whatever the exit code (GBK bytes).
-const char* const kMadeMarks[] = {
-    "\xC8\xB7\xB6\xA8",  // "确定"
-    kDnsWarnings[0],
-    kDnsWarnings[1],
-};
+bool IsDoubleByte(uint32_t codePage) { return codePage == 936; }
 
-// The sentences the program writes itself when the output says nothing (GBK beginnings).
-const char* const kOwnSentences[] = {
-    "\xC3\xFC\xC1\xEE\xD2\xD1\xBD\xE1\xCA\xF8",  // "命令已结束"
-    "\xCE\xDE\xB7\xA8\xC6\xF4\xB6\xAF",          // "无法启动"
-};
-
-bool Holds(const Text& text, const char* mark) {
-  return FindText(text, mark, std::nullopt, false) > 0;
-}
-
-bool Made(const CapturedRun& run) {
-  for (const char* mark : kMadeMarks) {
-    if (Holds(run.output, mark)) return true;
+// Where each character of `text` starts: in GBK a byte of 0x80 or above and the byte after it
+// are one character; elsewhere every byte is one.
+std::vector<std::size_t> CharacterStarts(const Text& text, uint32_t codePage) {
+  std::vector<std::size_t> starts;
+  for (std::size_t at = 0; at < text.size();) {
+    starts.push_back(at);
+    const bool pair = IsDoubleByte(codePage) && static_cast<unsigned char>(text[at]) >= 0x80 &&
+                      at + 1 < text.size();
+    at += pair ? 2 : 1;
   }
-  // An exit code that could not be read tells nothing.
-  return run.started && run.exitCode == 0u;
+  return starts;
 }
 
-bool StartsWith(const Text& text, const char* head) { return text.rfind(head, 0) == 0; }
+bool HoldsAsCharacters(const Text& text, const Text& word) {
+  for (const std::size_t at : CharacterStarts(text, 936)) {
+    if (text.compare(at, word.size(), word) == 0) return true;
+  }
+  return false;
+}
 
-// The failure text is the output with at most one line break (two bytes of CR and LF) taken
-// out, and a lead byte with nothing after it at the end dropped.
-bool IsOutputLessOneBreak(const Text& output, const Text& failure) {
-  std::size_t k = 0;
-  while (k < failure.size() && k < output.size() && failure[k] == output[k]) ++k;
-  auto restIs = [&](std::size_t skip) {
-    const Text rest = output.substr(std::min(k + skip, output.size()));
-    const Text want = failure.substr(k);
-    return rest == want || (!rest.empty() && static_cast<unsigned char>(rest.back()) >= 0x80 &&
-                            rest.substr(0, rest.size() - 1) == want);
-  };
-  if (restIs(0)) return true;
-  const auto isBreakByte = [](char c) { return c == '\r' || c == '\n'; };
-  return k + 1 < output.size() && isBreakByte(output[k]) && isBreakByte(output[k + 1]) && restIs(2);
+// netsh's text less one line break.
+Text LessOneLineBreak(const Text& text, uint32_t codePage) {
+  const std::vector<std::size_t> starts = CharacterStarts(text, codePage);
+  std::vector<std::size_t> breaks;  // byte offsets of CR LF pairs of single-byte characters
+  for (std::size_t i = 0; i + 1 < starts.size(); ++i) {
+    if (text[starts[i]] == '\r' && starts[i + 1] == starts[i] + 1 && text[starts[i + 1]] == '\n') {
+      breaks.push_back(starts[i]);
+    }
+  }
+  if (breaks.empty()) {
+    // A lead byte that ends the text completes no character and is not kept.
+    const bool cut = IsDoubleByte(codePage) && !text.empty() &&
+                     static_cast<unsigned char>(text.back()) >= 0x80 &&
+                     starts.back() + 1 == text.size();
+    return cut ? text.substr(0, text.size() - 1) : text;
+  }
+  std::size_t gone = breaks.back();
+  if (breaks.size() > 1 && breaks[breaks.size() - 2] + 2 == gone) gone -= 2;
+  return text.substr(0, gone) + text.substr(gone + 2);
+}
+
+bool IsUnsafe(char c, bool name) {
+  const auto byte = static_cast<unsigned char>(c);
+  if (byte < 0x20 || byte == 0x7F || c == '"' || c == '%') return true;
+  return !name && Text("&|<>^").find(c) != Text::npos;
+}
+
+bool Safe(const Text& text, bool name) {
+  for (const char c : text) {
+    if (IsUnsafe(c, name)) return false;
+  }
+  return true;
 }
 
 class RecordingRunner : public CommandRunner {
@@ -81,15 +110,41 @@ Text NoZeros(Text text) {
   return text;
 }
 
-void CheckFailureText(const CapturedRun& run, bool verdict, const Text& failure) {
-  if (verdict) {
-    FUZZ_CHECK(failure == "untouched");
-    return;
+Text ExpectedFailureText(const CapturedRun& run, const Text& printed) {
+  if (!printed.empty()) return printed;
+  if (!run.started)
+    return "无法启动命令解释器（系统错误 " + std::to_string(run.startError) + "）。";
+  if (!run.exitCode) return "命令已结束，但无法读取它的退出代码。";
+  return "命令已结束，退出代码为 " + std::to_string(*run.exitCode) + "，没有输出任何信息。";
+}
+
+// What a failed run is explained by: netsh's words in their own code page, else a sentence of
+// the program's own.
+bool IsExpectedFailure(const CapturedRun& run, const ConsoleText& failure) {
+  const Text printed = LessOneLineBreak(run.output, run.outputCodePage);
+  const uint32_t codePage = printed.empty() ? kProgramCodePage : run.outputCodePage;
+  return failure.Bytes() == ExpectedFailureText(run, printed) &&
+         failure.pieces().back().codePage == codePage;
+}
+
+// The line of `text` that holds the first warning found, without its line breaks.
+std::optional<Text> WarningLine(const Text& text) {
+  std::size_t first = Text::npos;
+  for (const Text& warning : kWarnings) {
+    if (first != Text::npos) break;
+    for (const std::size_t at : CharacterStarts(text, 936)) {
+      if (text.compare(at, warning.size(), warning) == 0) {
+        first = at;
+        break;
+      }
+    }
   }
-  FUZZ_CHECK(!failure.empty());
-  bool own = false;
-  for (const char* head : kOwnSentences) own = own || StartsWith(failure, head);
-  FUZZ_CHECK(IsOutputLessOneBreak(run.output, failure) || own);
+  if (first == Text::npos) return std::nullopt;
+  std::size_t begin = first;
+  while (begin > 0 && text[begin - 1] != '\r' && text[begin - 1] != '\n') --begin;
+  std::size_t end = first;
+  while (end < text.size() && text[end] != '\r' && text[end] != '\n') ++end;
+  return text.substr(begin, end - begin);
 }
 
 }  // namespace
@@ -101,55 +156,61 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (in.ConsumeBool()) run.exitCode = in.ConsumeBool() ? 0 : in.ConsumeIntegral<uint32_t>();
   run.startError = in.ConsumeIntegral<uint32_t>();
   const bool withName = in.ConsumeBool();
+  run.outputCodePage = kCodePages[in.ConsumeIntegralInRange<std::size_t>(0, 2)];
   const Text name = NoZeros(in.ConsumeRandomLengthString(24));
   const Text ip = NoZeros(in.ConsumeRandomLengthString(20));
   const Text gateway = NoZeros(in.ConsumeRandomLengthString(20));
   const Text mask = NoZeros(in.ConsumeRandomLengthString(20));
+  if (run.outputCodePage != 936) run.programOutput = NoZeros(in.ConsumeRandomLengthString(64));
   run.output = NoZeros(in.ConsumeRemainingBytesAsString());
+  const Text& words = run.programOutput ? *run.programOutput : run.output;
 
-  Text failure = "untouched";
-  Text notice = "stale";
-  const bool verdict = JudgeRun(run, &failure, &notice);
-  FUZZ_CHECK(verdict == Made(run));
-  CheckFailureText(run, verdict, failure);
-  // The notice is the warning's line of the output, or emptied when there is no warning.
-  const bool warned = Holds(run.output, kDnsWarnings[0]) || Holds(run.output, kDnsWarnings[1]);
-  FUZZ_CHECK(warned != notice.empty());
-  if (warned) {
-    FUZZ_CHECK(run.output.find(notice) != Text::npos);
-    FUZZ_CHECK(notice.find_first_of("\r\n") == Text::npos);
-    FUZZ_CHECK(Holds(notice, kDnsWarnings[0]) || Holds(notice, kDnsWarnings[1]));
-  }
-
-  // Only values that pass the refusal rules reach a command line; then it is the one built.
   const std::optional<Text> nameArg = withName ? std::optional<Text>(name) : std::nullopt;
-  const bool nameSafe = !withName || IsSafeConnectionName(name);
+  const Text quoted = "\"" + (withName ? name : Text("本地连接")) + "\"";
+  const bool nameSafe = Safe(quoted.substr(1, quoted.size() - 2), true);
+  const bool madeByNetsh = HoldsAsCharacters(words, kWord) || (run.started && run.exitCode == 0u);
+  const std::optional<Text> warning = WarningLine(words);
+
   RecordingRunner runner;
   runner.reply = run;
-  Text addressFailure = "untouched";
+  ConsoleText addressFailure = "untouched";
   const bool addressSet = SetStaticAddress(runner, ip, gateway, mask, nameArg, &addressFailure);
-  Text dnsFailure = "untouched";
-  const bool dnsSet = SetStaticDns(runner, ip, nameArg, &dnsFailure);
-  const bool addressSafe =
-      IsSafeCommandValue(ip) && IsSafeCommandValue(gateway) && IsSafeCommandValue(mask) && nameSafe;
-  const bool dnsSafe = IsSafeCommandValue(ip) && nameSafe;
-  std::vector<Text> expected;
-  if (addressSafe) expected.push_back(StaticAddressCommand(ip, gateway, mask, nameArg));
-  if (dnsSafe) expected.push_back(StaticDnsCommand(ip, nameArg));
-  FUZZ_CHECK(runner.captured == expected);
-  FUZZ_CHECK(addressSet == (addressSafe && verdict));
-  FUZZ_CHECK(dnsSet == (dnsSafe && verdict));
-  if (!addressSafe) FUZZ_CHECK(!addressFailure.empty() && addressFailure != "untouched");
-  if (!dnsSafe) FUZZ_CHECK(!dnsFailure.empty() && dnsFailure != "untouched");
-  if (addressSafe) CheckFailureText(run, addressSet, addressFailure);
-  if (dnsSafe) CheckFailureText(run, dnsSet, dnsFailure);
+  ConsoleText dnsFailure = "untouched";
+  Text notice = "stale";
+  const bool dnsSet = SetStaticDns(runner, ip, nameArg, &dnsFailure, &notice);
 
-  // A value is safe exactly when it holds none of the bytes a quote or the interpreter acts on.
-  bool anyUnsafe = false;
-  for (const char c : ip) {
-    const auto byte = static_cast<unsigned char>(c);
-    anyUnsafe = anyUnsafe || byte < 0x20 || byte == 0x7F || Text("\"&|<>^%").find(c) != Text::npos;
+  const bool addressValuesSafe = Safe(ip, false) && Safe(gateway, false) && Safe(mask, false);
+  const bool dnsValueSafe = Safe(ip, false);
+  std::vector<Text> expected;
+  if (addressValuesSafe && nameSafe) {
+    expected.push_back("netsh interface ip set address " + quoted + " static " + ip + " " + mask +
+                       " " + gateway + " 1");
   }
-  FUZZ_CHECK(IsSafeCommandValue(ip) == !anyUnsafe);
+  if (dnsValueSafe && nameSafe) {
+    expected.push_back("cmd /c netsh interface ip set dns " + quoted + " static " + ip);
+  }
+  FUZZ_CHECK(runner.captured == expected);
+
+  // The address command.
+  if (!addressValuesSafe || !nameSafe) {
+    FUZZ_CHECK(!addressSet);
+    FUZZ_CHECK(addressFailure.Bytes() == (addressValuesSafe ? kRefusedName : kRefusedValue));
+  } else if (madeByNetsh) {
+    FUZZ_CHECK(addressSet && addressFailure.Bytes() == "untouched");
+  } else {
+    FUZZ_CHECK(!addressSet && IsExpectedFailure(run, addressFailure));
+  }
+
+  // The DNS command.
+  if (!dnsValueSafe || !nameSafe) {
+    FUZZ_CHECK(!dnsSet && notice.empty());
+    FUZZ_CHECK(dnsFailure.Bytes() == (dnsValueSafe ? kRefusedName : kRefusedValue));
+  } else if (warning) {
+    FUZZ_CHECK(dnsSet && notice == *warning && dnsFailure.Bytes() == "untouched");
+  } else if (madeByNetsh) {
+    FUZZ_CHECK(dnsSet && notice.empty() && dnsFailure.Bytes() == "untouched");
+  } else {
+    FUZZ_CHECK(!dnsSet && notice.empty() && IsExpectedFailure(run, dnsFailure));
+  }
   return 0;
 }

@@ -106,7 +106,7 @@ class DialogueRun {
                          &failure_)) {
       Say(kYellow, kAddressChanged);
     } else {
-      Say(kYellow, kAddressFailed + failure_);
+      Say(kYellow, ConsoleText(kAddressFailed).Add(failure_));
     }
     return true;
   }
@@ -150,14 +150,14 @@ class DialogueRun {
       // netsh's warning when the server it set did not answer, on the same line.
       Say(kYellow, kDnsChanged + notice_);
     } else {
-      Say(kYellow, kDnsFailed + failure_);
+      Say(kYellow, ConsoleText(kDnsFailed).Add(failure_));
     }
   }
 
   const DialogueServices& services_;
   AdapterList adapters_;
   // What the last refused change said; shared by the address step and the DNS menu.
-  Text failure_;
+  ConsoleText failure_;
   // What netsh warned of when it set a DNS server all the same; empty when it warned of nothing.
   Text notice_;
 };

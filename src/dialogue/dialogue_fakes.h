@@ -27,6 +27,7 @@ struct Write {
   int32_t background;
   Text text;
   Text systemText;  // the pieces in the system's code page, joined
+  ConsoleText pieces;
 };
 
 // Plays the operator: answers reads from a script, then reports the end of input.
@@ -38,10 +39,10 @@ class RecordingConsole : public Console {
                  int32_t foreground, int32_t background, const ConsoleText& text) override {
     Text systemText;
     for (const ConsoleText::Piece& piece : text.pieces()) {
-      if (piece.systemCodePage) systemText += piece.bytes;
+      if (piece.codePage == kSystemCodePage) systemText += piece.bytes;
     }
     writes.push_back(
-        {column, row, restoreCursor, foreground, background, text.Bytes(), systemText});
+        {column, row, restoreCursor, foreground, background, text.Bytes(), systemText, text});
     events.push_back("write " + text.Bytes());
     return true;
   }

@@ -150,6 +150,7 @@ TEST(DialogueTest, StaticAddressReportsTheVerdict) {
   struct Case {
     CapturedRun reply;
     const char* message;
+    uint32_t lastPieceCodePage = kProgramCodePage;  // netsh's words stay in their code page
   } cases[] = {
       {{"确定。\r\n", true, 1}, "修改成功,请查看！"},
       {{"", true, 0}, "修改成功,请查看！"},
@@ -158,6 +159,9 @@ TEST(DialogueTest, StaticAddressReportsTheVerdict) {
        "修改失败：文件名、目录名或卷标语法不正确。\r\n"},
       {{"", true, 1}, "修改失败：命令已结束，退出代码为 1，没有输出任何信息。"},
       {{"", false, 0, 2}, "修改失败：无法启动命令解释器（系统错误 2）。"},
+      {{"Ung\x81ltig.\r\n", true, 1, 0, 850, Text("Ung?ltig.\r\n")},
+       "修改失败：Ung\x81ltig.",
+       850},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.message);
@@ -168,6 +172,7 @@ TEST(DialogueTest, StaticAddressReportsTheVerdict) {
     EXPECT_EQ(w[w.size() - 4].text, "请输入网关，一般的路由器是（192.168.1.1）：");
     EXPECT_EQ(w[w.size() - 3].text, "请输入子网掩码，一般的路由器是（255.255.255.0）：");
     EXPECT_EQ(w[w.size() - 2].text, c.message);
+    EXPECT_EQ(w[w.size() - 2].pieces.pieces().back().codePage, c.lastPieceCodePage);
     EXPECT_EQ(w[w.size() - 2].foreground, kYellow);
     // The menu follows on the same line.
     EXPECT_EQ(w.back().text, kMenu);
@@ -259,13 +264,14 @@ TEST(DialogueTest, DnsFailuresAreReported) {
 }
 
 TEST(DialogueTest, ServerSetButNotAnsweringIsReportedWithNetshsWarning) {
-  // netsh sets it all the same and warns; the warning follows the success message, and only
-  // for the change it came with.
+  // netsh sets it all the same and warns; the warning follows the success message. It is the
+  // DNS command's word only: the same output from the address command is a failure.
   Session run({"1", "192.0.2.10", "192.0.2.1", "255.255.255.0", "4", "192.0.2.99", "end"},
               kThreeAdapters, {"\r\n配置的 DNS 服务器不正确或不存在。\r\n", true, 1});
   run.Go();
   EXPECT_EQ(run.console.writes.back().text, "修改DNS设置成功！配置的 DNS 服务器不正确或不存在。");
-  EXPECT_EQ(run.console.Screen().find("失败"), Text::npos) << run.console.Screen();
+  EXPECT_EQ(run.console.Count("修改失败：\r\n配置的 DNS 服务器不正确或不存在。"), 1)
+      << run.console.Screen();
 
   Session plain({"1", "0", "3", "end"});
   plain.Go();

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "runtime/console.h"
 #include "runtime/text.h"
 
 namespace ipmod {
@@ -16,6 +17,12 @@ struct CapturedRun {
   bool started = false;  // the interpreter could be started
   std::optional<uint32_t> exitCode;  // its exit code once it has ended; none when unreadable
   uint32_t startError = 0;           // the system's error code when it could not be started
+  uint32_t outputCodePage = kProgramCodePage;  // the code page the output is printed in
+  // The output in the program's code page, for finding the program's words in it; only when
+  // the output is in another code page.
+  std::optional<Text> programOutput;
+
+  const Text& OutputInProgramCodePage() const { return programOutput ? *programOutput : output; }
 };
 
 class CommandRunner {
@@ -80,29 +87,30 @@ bool IsSafeCommandValue(const Text& value);
 bool IsSafeConnectionName(const Text& name);
 
 // The output of a failed command less one line break: the first CR LF at or after two bytes
-// before the last CR LF is removed.
-Text FailureTextFromOutput(const Text& output);
+// before the last CR LF is removed. In a double-byte code page (GBK and its kind) a lead byte
+// and the byte after it are one character; in any other, every byte is one.
+Text FailureTextFromOutput(const Text& output, uint32_t codePage = kProgramCodePage);
 
 // netsh's warning that the DNS server it has just set did not answer, in the system's language
 // (Chinese or English), when `output` holds one: the line it stands on, without line breaks.
 std::optional<Text> UnreachableDnsWarning(const Text& output);
 
-// The verdict on a captured run: true when the output holds "确定" or netsh's warning that the
-// DNS server it set did not answer, or the command ran to its end with exit code 0. A run
-// whose exit code could not be read is no success. On false, `failureText` (when given) gets
-// FailureTextFromOutput, or a sentence saying what happened when that is empty; on true it is
-// left untouched. `notice` (when given) gets the warning when the output holds it and is
-// emptied otherwise.
-bool JudgeRun(const CapturedRun& run, Text* failureText, Text* notice = nullptr);
+// The verdict on a captured run: true when the output holds "确定" (in any code page) or the
+// command ran to its end with exit code 0. A run whose exit code could not be read is no
+// success. On false, `failureText` (when given) gets FailureTextFromOutput in the output's own
+// code page, or a sentence saying what happened when that is empty; on true it is left
+// untouched.
+bool JudgeRun(const CapturedRun& run, ConsoleText* failureText);
 
 // Gives the connection a static address, mask and gateway through netsh. Values or a name that
 // may not go on a command line are refused without running anything.
 bool SetStaticAddress(CommandRunner& runner, const Text& ip, const Text& gateway, const Text& mask,
-                      std::optional<Text> name, Text* failureText);
+                      std::optional<Text> name, ConsoleText* failureText);
 
-// Gives the connection one static DNS server through netsh. `notice` (when given) gets netsh's
-// warning when the server was set but did not answer, and is emptied otherwise.
+// Gives the connection one static DNS server through netsh. A server that netsh set but that
+// did not answer its check counts as set: netsh warns and its exit code then tells nothing.
+// `notice` (when given) gets that warning's line, and is emptied otherwise.
 bool SetStaticDns(CommandRunner& runner, const Text& dns, std::optional<Text> name,
-                  Text* failureText, Text* notice = nullptr);
+                  ConsoleText* failureText, Text* notice = nullptr);
 
 }  // namespace ipmod

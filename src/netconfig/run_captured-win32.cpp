@@ -121,8 +121,13 @@ CapturedRun SystemCommandRunner::RunCaptured(const Text& command) {
   thread.reset();  // never used
 
   InterpreterOutput output(readEnd.get(), process.get());
-  // netsh prints in the console's code page; the verdict and the dialogue read GBK.
-  run.output = ToProgramCodePage(CollectOutput(output), CommandOutputCodePage());
+  // netsh prints in the console's code page. The verdict looks for the program's words in GBK;
+  // what netsh said is shown as it printed it, so the bytes are kept too.
+  run.output = CollectOutput(output);
+  run.outputCodePage = CommandOutputCodePage();
+  if (run.outputCodePage != kProgramCodePage) {
+    run.programOutput = ToProgramCodePage(run.output, run.outputCodePage);
+  }
 
   DWORD exitCode = 0;
   if (GetExitCodeProcess(process.get(), &exitCode)) run.exitCode = exitCode;

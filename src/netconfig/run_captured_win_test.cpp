@@ -346,14 +346,14 @@ TEST(SystemCommandRunnerTest, StaticCommandsReachNetshByteForByte) {
   SetEnvironmentVariableA("FAKE_NETSH_REPLY_2", reply.c_str());
 
   SystemCommandRunner runner;
-  Text failure = "before";
+  ConsoleText failure = "before";
   EXPECT_TRUE(SetStaticAddress(runner, "192.0.2.10", "192.0.2.1", "255.255.255.0", Text("以太网 2"),
                                &failure));
-  EXPECT_EQ(failure, "before");
+  EXPECT_EQ(failure.Bytes(), "before");
   EXPECT_FALSE(SetStaticDns(runner, "192.0.2.53", Text("以太网 2"), &failure));
-  EXPECT_EQ(failure, "找不到元素。\r\n");
+  EXPECT_EQ(failure.Bytes(), "找不到元素。\r\n");
   EXPECT_FALSE(SetStaticDns(runner, "192.0.2.53", std::nullopt, &failure));
-  EXPECT_EQ(failure, "命令已结束，退出代码为 1，没有输出任何信息。");
+  EXPECT_EQ(failure.Bytes(), "命令已结束，退出代码为 1，没有输出任何信息。");
   DeleteFileA(reply.c_str());
 
   EXPECT_EQ(netsh.Log(),

@@ -39,12 +39,18 @@ Text NotStartedSentence(uint32_t error) {
   return "无法启动命令解释器（系统错误 " + std::to_string(error) + "）。";
 }
 
-bool Refuse(Text* failureText, const char* why) {
+bool Refuse(ConsoleText* failureText, const char* why) {
   if (failureText != nullptr) *failureText = why;
   return false;
 }
 
 bool IsControlByte(unsigned char byte) { return byte < 0x20 || byte == 0x7F; }
+
+// The code pages whose bytes of 0x80 and above start two-byte characters: Japanese, Chinese
+// (GBK, Big5) and Korean.
+bool IsDoubleByteCodePage(uint32_t codePage) {
+  return codePage == 932 || codePage == 936 || codePage == 949 || codePage == 950;
+}
 
 }  // namespace
 
@@ -93,9 +99,17 @@ bool IsSafeConnectionName(const Text& name) {
   return true;
 }
 
-Text FailureTextFromOutput(const Text& output) {
-  const int32_t last = FindLastText(output, kLineBreak, std::nullopt, false);
-  return ReplaceText(output, kLineBreak, Text(), last - 2, 1, true);
+Text FailureTextFromOutput(const Text& output, uint32_t codePage) {
+  if (IsDoubleByteCodePage(codePage)) {
+    const int32_t last = FindLastText(output, kLineBreak, std::nullopt, false);
+    return ReplaceText(output, kLineBreak, Text(), last - 2, 1, true);
+  }
+  // Byte by byte: a letter such as "ü" (0xFC in code page 1252) is no lead byte there, and
+  // taking it for one would swallow the CR after it.
+  const std::size_t last = output.rfind(kLineBreak);
+  if (last == Text::npos) return output;
+  const std::size_t at = output.find(kLineBreak, last < 2 ? 0 : last - 2);
+  return output.substr(0, at) + output.substr(at + 2);
 }
 
 std::optional<Text> UnreachableDnsWarning(const Text& output) {
@@ -111,34 +125,29 @@ std::optional<Text> UnreachableDnsWarning(const Text& output) {
   return std::nullopt;
 }
 
-bool JudgeRun(const CapturedRun& run, Text* failureText, Text* notice) {
-  // A server that does not answer netsh's check is set all the same; netsh says so and its
-  // exit code then tells nothing.
-  std::optional<Text> warning = UnreachableDnsWarning(run.output);
-  if (notice != nullptr) *notice = warning.value_or(Text());
-  if (warning) return true;
+bool JudgeRun(const CapturedRun& run, ConsoleText* failureText) {
   // Older systems confirm with the word; today's netsh prints nothing on success and exits
   // non-zero on any error.
-  if (FindText(run.output, kSuccessWord, std::nullopt, false) > 0) return true;
+  if (FindText(run.OutputInProgramCodePage(), kSuccessWord, std::nullopt, false) > 0) return true;
   if (run.started && run.exitCode == 0u) return true;
   if (failureText != nullptr) {
-    Text text = FailureTextFromOutput(run.output);
-    if (text.empty()) {
-      if (!run.started) {
-        text = NotStartedSentence(run.startError);
-      } else if (run.exitCode) {
-        text = SilentEndSentence(*run.exitCode);
-      } else {
-        text = kUnreadExitCode;
-      }
+    // netsh's own words are shown as it printed them, in its code page.
+    Text printed = FailureTextFromOutput(run.output, run.outputCodePage);
+    if (!printed.empty()) {
+      *failureText = ConsoleText().Add(std::move(printed), run.outputCodePage);
+    } else if (!run.started) {
+      *failureText = NotStartedSentence(run.startError);
+    } else if (run.exitCode) {
+      *failureText = SilentEndSentence(*run.exitCode);
+    } else {
+      *failureText = kUnreadExitCode;
     }
-    *failureText = std::move(text);
   }
   return false;
 }
 
 bool SetStaticAddress(CommandRunner& runner, const Text& ip, const Text& gateway, const Text& mask,
-                      std::optional<Text> name, Text* failureText) {
+                      std::optional<Text> name, ConsoleText* failureText) {
   if (!IsSafeCommandValue(ip) || !IsSafeCommandValue(gateway) || !IsSafeCommandValue(mask)) {
     return Refuse(failureText, kRefusedValue);
   }
@@ -148,11 +157,17 @@ bool SetStaticAddress(CommandRunner& runner, const Text& ip, const Text& gateway
 }
 
 bool SetStaticDns(CommandRunner& runner, const Text& dns, std::optional<Text> name,
-                  Text* failureText, Text* notice) {
+                  ConsoleText* failureText, Text* notice) {
   if (notice != nullptr) notice->clear();
   if (!IsSafeCommandValue(dns)) return Refuse(failureText, kRefusedValue);
   if (name && !IsSafeConnectionName(*name)) return Refuse(failureText, kRefusedName);
-  return JudgeRun(runner.RunCaptured(StaticDnsCommand(dns, std::move(name))), failureText, notice);
+  const CapturedRun run = runner.RunCaptured(StaticDnsCommand(dns, std::move(name)));
+  // Only this command's check can warn so; the address command never counts it.
+  if (std::optional<Text> warning = UnreachableDnsWarning(run.OutputInProgramCodePage())) {
+    if (notice != nullptr) *notice = std::move(*warning);
+    return true;
+  }
+  return JudgeRun(run, failureText);
 }
 
 }  // namespace ipmod

@@ -106,8 +106,9 @@ TEST(StaticCommandsTest, DnsLineRunsNetshThroughCmdWithTheNameQuoted) {
 
 TEST(StaticCommandsTest, FailureTextLosesOneLineBreak) {
   const struct {
-    const char* output;
-    const char* expected;
+    Text output;
+    Text expected;
+    uint32_t codePage = kProgramCodePage;
   } cases[] = {
       {"", ""},
       {"abc", "abc"},
@@ -121,19 +122,30 @@ TEST(StaticCommandsTest, FailureTextLosesOneLineBreak) {
       {"a\nb\r", "a\nb\r"},
       // A failure in Chinese keeps its characters whole.
       {"\xD5\xD2\xB2\xBB\xB5\xBD\r\n\r\n", "\xD5\xD2\xB2\xBB\xB5\xBD\r\n"},
+      // In GBK a lead byte takes the CR after it with it; in a Western code page it is a letter
+      // ("f\xFC" is "fü" in 1252, "f\x81" is "fü" in 850) and the line break is one.
+      {"f\xFC\r\n", "f\xFC\r\n"},
+      {"f\xFC\r\n", "f\xFC", 1252},
+      {"Ung\x81ltig\r\n\r\n", "Ung\x81ltig\r\n", 850},
+      {"a\r\nb\xFC", "ab\xFC", 1252},
+      {"\r\n", "", 437},
+      {"no break \xE9", "no break \xE9", 1252},
+      {"\xE2\x82\xAC\r\n", "\xE2\x82\xAC", 65001},  // "€" in UTF-8
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(FailureTextFromOutput(c.output), c.expected) << "output " << c.output;
+    EXPECT_EQ(FailureTextFromOutput(c.output, c.codePage), c.expected)
+        << "output " << testing::PrintToString(c.output) << " in " << c.codePage;
   }
 }
 
 TEST(StaticCommandsTest, VerdictAndFailureText) {
   const Text before = "what the variable held";
+  const Text kQueDingUtf8 = u8"确定";  // a u8 literal stays UTF-8
   const struct {
     CapturedRun run;
     bool made;
-    Text failure;      // what the failure text holds afterwards
-    Text notice = "";  // what the notice holds afterwards
+    Text failure;  // what the failure text holds afterwards
+    uint32_t failureCodePage = kProgramCodePage;
   } cases[] = {
       // The word counts anywhere, whatever the exit code.
       {{kQueDing + "\r\n", true, 1}, true, before},
@@ -161,40 +173,41 @@ TEST(StaticCommandsTest, VerdictAndFailureText) {
       {{"\r\n", true, std::nullopt}, false, "命令已结束，但无法读取它的退出代码。"},
       {{"some note\r\n", true, std::nullopt}, false, "some note"},
       {{kQueDing + "\r\n", true, std::nullopt}, true, before},
-      // netsh sets a server that does not answer all the same and warns; the exit code then
-      // tells nothing. Only the warning's own line is the notice.
-      {{"\r\n" + kUnreachableZh + "\r\n", true, 1}, true, before, kUnreachableZh},
-      {{"\r\n" + kUnreachableZh + "\r\n\r\n", true, std::nullopt}, true, before, kUnreachableZh},
-      {{"\r\n" + kUnreachableEn + "\r\n", true, 1}, true, before, kUnreachableEn},
-      {{kUnreachableEn, true, 0}, true, before, kUnreachableEn},
-      {{"Ok.\r\n\r\n" + kUnreachableZh + "\r\nmore\r\n", true, 1}, true, before, kUnreachableZh},
-      // Parts of the warning are not the warning.
-      {{"配置的 DNS 服务器不正确\r\n", true, 1}, false, "配置的 DNS 服务器不正确"},
+      // netsh's warning that a DNS server does not answer is no success of any other command.
+      {{"\r\n" + kUnreachableZh + "\r\n", true, 1}, false, "\r\n" + kUnreachableZh},
+      {{kUnreachableEn, true, std::nullopt}, false, kUnreachableEn},
+      // Output in another code page: the word is looked for in GBK, the failure text is shown
+      // from the bytes netsh printed, in their own code page.
+      {{kQueDingUtf8 + "\r\n", true, 1, 0, 65001, kQueDing + "\r\n"}, true, before},
+      {{"Ung\x81ltig.\r\n", true, 1, 0, 850, Text("Ung?ltig.\r\n")}, false, "Ung\x81ltig.", 850},
+      // The bytes of the GBK word are four letters in code page 1252, which GBK lacks.
+      {{kQueDing + "\r\n", true, 1, 0, 1252, Text("????\r\n")}, false, kQueDing, 1252},
+      {{"", true, 1, 0, 437, Text()}, false, "命令已结束，退出代码为 1，没有输出任何信息。"},
   };
   for (const auto& c : cases) {
-    Text failure = before;
-    Text notice = "left over";
-    EXPECT_EQ(JudgeRun(c.run, &failure, &notice), c.made)
+    ConsoleText failure = before;
+    EXPECT_EQ(JudgeRun(c.run, &failure), c.made)
         << "output " << c.run.output << ", started " << c.run.started << ", exit "
         << ExitText(c.run.exitCode);
-    EXPECT_EQ(failure, c.failure) << "output " << c.run.output << ", exit "
-                                  << ExitText(c.run.exitCode);
-    EXPECT_EQ(notice, c.notice) << "output " << c.run.output;
-    // The failure text and the notice may be left out.
+    EXPECT_EQ(failure.Bytes(), c.failure)
+        << "output " << c.run.output << ", exit " << ExitText(c.run.exitCode);
+    ASSERT_EQ(failure.pieces().size(), 1u) << "output " << c.run.output;
+    EXPECT_EQ(failure.pieces()[0].codePage, c.failureCodePage) << "output " << c.run.output;
+    // The failure text may be left out.
     EXPECT_EQ(JudgeRun(c.run, nullptr), c.made) << "output " << c.run.output;
   }
 }
 
 TEST(StaticCommandsTest, SetStaticAddressRunsTheLineAndJudgesItsOutput) {
   RecordingRunner runner({"\xD5\xD2\xB2\xBB\xB5\xBD\r\n", true, 1});
-  Text failure = "before";
+  ConsoleText failure = "before";
   EXPECT_FALSE(
       SetStaticAddress(runner, "10.0.0.5", "10.0.0.1", "255.0.0.0", Text("以太网 2"), &failure));
   ASSERT_EQ(runner.captured.size(), 1u);
   EXPECT_EQ(runner.captured[0],
             "netsh interface ip set address \"\xD2\xD4\xCC\xAB\xCD\xF8 2\" static 10.0.0.5 "
             "255.0.0.0 10.0.0.1 1");
-  EXPECT_EQ(failure, "\xD5\xD2\xB2\xBB\xB5\xBD");
+  EXPECT_EQ(failure.Bytes(), "\xD5\xD2\xB2\xBB\xB5\xBD");
   EXPECT_TRUE(runner.started.empty());
 
   RecordingRunner accepting({"", true, 0});
@@ -204,42 +217,75 @@ TEST(StaticCommandsTest, SetStaticAddressRunsTheLineAndJudgesItsOutput) {
   ASSERT_EQ(accepting.captured.size(), 1u);
   EXPECT_EQ(accepting.captured[0], "netsh interface ip set address \"" + kLocalConnection +
                                        "\" static 10.0.0.5 255.0.0.0 10.0.0.1 1");
-  EXPECT_EQ(failure, "before");
+  EXPECT_EQ(failure.Bytes(), "before");
+
+  // netsh's DNS warning is no word of the address command's.
+  RecordingRunner warning({"\r\n" + kUnreachableZh + "\r\n", true, 1});
+  EXPECT_FALSE(SetStaticAddress(warning, "10.0.0.5", "10.0.0.1", "255.0.0.0", Text("n"), &failure));
+  EXPECT_EQ(failure.Bytes(), "\r\n" + kUnreachableZh);
 }
 
 TEST(StaticCommandsTest, SetStaticDnsRunsTheLineAndJudgesItsOutput) {
   RecordingRunner confirming({kQueDing + "\r\n", true, 1});
-  Text failure = "before";
+  ConsoleText failure = "before";
   EXPECT_TRUE(SetStaticDns(confirming, "119.29.29.29", Text("Wi-Fi"), &failure));
   ASSERT_EQ(confirming.captured.size(), 1u);
   EXPECT_EQ(confirming.captured[0],
             "cmd /c netsh interface ip set dns \"Wi-Fi\" static 119.29.29.29");
-  EXPECT_EQ(failure, "before");
+  EXPECT_EQ(failure.Bytes(), "before");
 
   RecordingRunner silentFailure({"", true, 1});
   EXPECT_FALSE(SetStaticDns(silentFailure, "119.29.29.29", std::nullopt, &failure));
   ASSERT_EQ(silentFailure.captured.size(), 1u);
   EXPECT_EQ(silentFailure.captured[0],
             "cmd /c netsh interface ip set dns \"" + kLocalConnection + "\" static 119.29.29.29");
-  EXPECT_EQ(failure, "命令已结束，退出代码为 1，没有输出任何信息。");
+  EXPECT_EQ(failure.Bytes(), "命令已结束，退出代码为 1，没有输出任何信息。");
   EXPECT_FALSE(SetStaticDns(silentFailure, "119.29.29.29", std::nullopt, nullptr));
+}
 
-  // A server netsh set but could not reach: made, with netsh's warning as the notice.
-  RecordingRunner warning({"\r\n" + kUnreachableZh + "\r\n", true, 1});
-  Text notice;
-  failure = "before";
-  EXPECT_TRUE(SetStaticDns(warning, "192.0.2.99", Text("Wi-Fi"), &failure, &notice));
-  EXPECT_EQ(notice, kUnreachableZh);
-  EXPECT_EQ(failure, "before");
-  // A refused value runs nothing and leaves no notice behind.
-  EXPECT_FALSE(SetStaticDns(warning, "1.2.3.4|x", Text("Wi-Fi"), &failure, &notice));
+TEST(StaticCommandsTest, ADnsServerSetButNotAnsweringIsSetWithNetshsWarning) {
+  // netsh sets such a server all the same and warns; the exit code then tells nothing. Only the
+  // warning's own line is the notice.
+  const struct {
+    CapturedRun run;
+    Text notice;
+  } cases[] = {
+      {{"\r\n" + kUnreachableZh + "\r\n", true, 1}, kUnreachableZh},
+      {{"\r\n" + kUnreachableZh + "\r\n\r\n", true, std::nullopt}, kUnreachableZh},
+      {{"\r\n" + kUnreachableEn + "\r\n", true, 1}, kUnreachableEn},
+      {{kUnreachableEn, true, 0}, kUnreachableEn},
+      {{"Ok.\r\n\r\n" + kUnreachableZh + "\r\nmore\r\n", true, 1}, kUnreachableZh},
+      // Found in the program's code page whatever netsh printed in.
+      {{u8"\r\n配置的 DNS 服务器不正确或不存在。\r\n", true, 1, 0, 65001,
+        "\r\n" + kUnreachableZh + "\r\n"},
+       kUnreachableZh},
+  };
+  for (const auto& c : cases) {
+    RecordingRunner runner(c.run);
+    ConsoleText failure = "before";
+    Text notice = "left over";
+    EXPECT_TRUE(SetStaticDns(runner, "192.0.2.99", Text("Wi-Fi"), &failure, &notice))
+        << c.run.output;
+    EXPECT_EQ(notice, c.notice) << c.run.output;
+    EXPECT_EQ(failure.Bytes(), "before");
+  }
+  // Parts of the warning are not the warning, and a refused value runs nothing and leaves no
+  // notice behind.
+  RecordingRunner part({"配置的 DNS 服务器不正确\r\n", true, 1});
+  ConsoleText failure;
+  Text notice = "left over";
+  EXPECT_FALSE(SetStaticDns(part, "192.0.2.99", Text("Wi-Fi"), &failure, &notice));
+  EXPECT_EQ(failure.Bytes(), "配置的 DNS 服务器不正确");
   EXPECT_EQ(notice, "");
-  EXPECT_EQ(warning.captured.size(), 1u);
+  notice = "left over";
+  EXPECT_FALSE(SetStaticDns(part, "1.2.3.4|x", Text("Wi-Fi"), &failure, &notice));
+  EXPECT_EQ(notice, "");
+  EXPECT_EQ(part.captured.size(), 1u);
 }
 
 TEST(StaticCommandsTest, EmptyTypedValuesAreLeftToNetsh) {
   RecordingRunner runner({"", true, 1});
-  Text failure;
+  ConsoleText failure;
   EXPECT_FALSE(SetStaticAddress(runner, "", "", "", Text("n"), &failure));
   EXPECT_FALSE(SetStaticDns(runner, "", Text("n"), &failure));
   ASSERT_EQ(runner.captured.size(), 2u);
@@ -283,12 +329,12 @@ TEST(StaticCommandsTest, UnsafeTypedValuesAreRefusedBeforeAnythingRuns) {
     };
     for (const auto& call : calls) EXPECT_FALSE(call.made) << call.what << " " << value;
 
-    Text failure = "before";
+    ConsoleText failure = "before";
     EXPECT_FALSE(SetStaticDns(runner, value, Text("n"), &failure)) << value;
-    EXPECT_NE(failure.find("不允许的字符"), Text::npos) << failure;
+    EXPECT_NE(failure.Bytes().find("不允许的字符"), Text::npos) << failure.Bytes();
     failure = "before";
     EXPECT_FALSE(SetStaticAddress(runner, "10.0.0.5", value, "255.0.0.0", Text("n"), &failure));
-    EXPECT_NE(failure.find("不允许的字符"), Text::npos) << failure;
+    EXPECT_NE(failure.Bytes().find("不允许的字符"), Text::npos) << failure.Bytes();
     EXPECT_TRUE(runner.captured.empty()) << value << " reached the runner";
   }
 }
@@ -312,13 +358,13 @@ TEST(StaticCommandsTest, NamesTheInterpreterWouldRewriteAreRefusedBeforeAnything
   for (const char* name : refused) {
     EXPECT_FALSE(IsSafeConnectionName(name)) << name;
     RecordingRunner runner({kQueDing, true, 0});
-    Text failure = "before";
+    ConsoleText failure = "before";
     EXPECT_FALSE(
         SetStaticAddress(runner, "10.0.0.5", "10.0.0.1", "255.0.0.0", Text(name), &failure));
-    EXPECT_NE(failure.find("连接名称含有"), Text::npos) << failure;
+    EXPECT_NE(failure.Bytes().find("连接名称含有"), Text::npos) << failure.Bytes();
     failure = "before";
     EXPECT_FALSE(SetStaticDns(runner, "10.0.0.53", Text(name), &failure));
-    EXPECT_NE(failure.find("连接名称含有"), Text::npos) << failure;
+    EXPECT_NE(failure.Bytes().find("连接名称含有"), Text::npos) << failure.Bytes();
     EXPECT_TRUE(runner.captured.empty()) << name << " reached the runner";
   }
   // Between quotes these are only characters of the name.

@@ -49,7 +49,8 @@ std::optional<std::vector<wchar_t>> WideCharacters(const ConsoleText& text) {
   std::vector<wchar_t> wide;
   for (const ConsoleText::Piece& piece : text.pieces()) {
     if (piece.bytes.empty()) continue;
-    const UINT codePage = piece.systemCodePage ? CP_ACP : kProgramCodePage;
+    static_assert(kSystemCodePage == CP_ACP, "the system's code page is CP_ACP");
+    const UINT codePage = piece.codePage;
     const int size = static_cast<int>(piece.bytes.size());
     const int count = ::MultiByteToWideChar(codePage, 0, piece.bytes.data(), size, nullptr, 0);
     if (count <= 0) return std::nullopt;

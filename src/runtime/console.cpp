@@ -44,14 +44,21 @@ uint16_t ConsoleAttribute(int32_t foreground, int32_t background) {
   return static_cast<uint16_t>(ColourFor(foreground).foreground | ColourFor(background).background);
 }
 
-ConsoleText& ConsoleText::Add(Text text) {
-  pieces_.push_back({std::move(text), false});
+ConsoleText& ConsoleText::Add(Text text, uint32_t codePage) {
+  pieces_.push_back({std::move(text), codePage});
   return *this;
 }
 
-ConsoleText& ConsoleText::AddSystemText(Text text) {
-  pieces_.push_back({std::move(text), true});
+ConsoleText& ConsoleText::Add(const ConsoleText& text) {
+  pieces_.insert(pieces_.end(), text.pieces_.begin(), text.pieces_.end());
   return *this;
+}
+
+bool ConsoleText::empty() const {
+  for (const Piece& piece : pieces_) {
+    if (!piece.bytes.empty()) return false;
+  }
+  return true;
 }
 
 Text ConsoleText::Bytes() const {

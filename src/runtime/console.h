@@ -44,25 +44,33 @@ Text TrimLineEnd(const Text& line);
 
 // The code page of the program's own texts.
 constexpr uint32_t kProgramCodePage = 936;
+// The system's ANSI code page, whichever it is (the platform's CP_ACP), for texts that come from
+// the system, such as connection names.
+constexpr uint32_t kSystemCodePage = 0;
 
-// A text for the console: the program's own bytes (GBK) with pieces that come from the system in
-// its own code page, such as connection names. Joined, the pieces are the bytes as they stand;
-// only a console that does not show GBK needs to tell them apart.
+// A text for the console: the program's own bytes (GBK) with pieces in other code pages, such as
+// connection names (the system's) and what a command printed (the console's). Joined, the pieces
+// are the bytes as they stand; only a console that does not show GBK needs to tell them apart.
 class ConsoleText {
  public:
   struct Piece {
     Text bytes;
-    bool systemCodePage;
+    uint32_t codePage;  // kProgramCodePage, kSystemCodePage or any other code page's number
   };
 
-  ConsoleText(Text text) : pieces_{{std::move(text), false}} {}  // NOLINT: a program text
-  ConsoleText(const char* text) : ConsoleText(Text(text)) {}     // NOLINT: a program text
+  ConsoleText() = default;
+  ConsoleText(Text text) : pieces_{{std::move(text), kProgramCodePage}} {}  // NOLINT: ours
+  ConsoleText(const char* text) : ConsoleText(Text(text)) {}                // NOLINT: ours
 
-  // Appends the program's own bytes, or bytes in the system's code page.
-  ConsoleText& Add(Text text);
-  ConsoleText& AddSystemText(Text text);
+  // Appends the program's own bytes, bytes in the system's code page, bytes in `codePage`, or
+  // all pieces of another text.
+  ConsoleText& Add(Text text) { return Add(std::move(text), kProgramCodePage); }
+  ConsoleText& AddSystemText(Text text) { return Add(std::move(text), kSystemCodePage); }
+  ConsoleText& Add(Text text, uint32_t codePage);
+  ConsoleText& Add(const ConsoleText& text);
 
   Text Bytes() const;
+  bool empty() const;
   const std::vector<Piece>& pieces() const { return pieces_; }
 
  private:

@@ -352,6 +352,7 @@ class Scenario(Console):
     environment: variables set for every Wine command of the scenario (e.g. another LANG)
     console_state: the program runs inside `cmd /c`, between two runs of the marker program
              that log the console's code pages and colours (`console_states`)
+    code_page: with console_state, `chcp` gives the console this code page first
     """
 
     def __init__(self, adapters: Sequence[Adapter], *, gateway: str = "192.0.2.1",
@@ -359,7 +360,7 @@ class Scenario(Console):
                  default_reply: Optional[Reply] = None, stdin: str = "console",
                  stdout: str = "console", planted: bool = False,
                  environment: Optional[Dict[str, str]] = None, console_state: bool = False,
-                 config: Optional[Config] = None):
+                 code_page: Optional[int] = None, config: Optional[Config] = None):
         assert stdin in ("console", "fifo") and stdout in ("console", "file")
         self.config = config or Config.from_environment()
         self.adapters = list(adapters)
@@ -372,6 +373,8 @@ class Scenario(Console):
         self.planted = planted
         self.environment = dict(environment or {})
         self.console_state = console_state
+        self.code_page = code_page
+        assert code_page is None or console_state
         self.ident = _scenario_id()
         # The socket stays short whatever the work folder (a socket path has a length limit).
         super().__init__(os.path.join(self.config.work_root, self.ident),
@@ -541,8 +544,9 @@ class Scenario(Console):
         program = shlex.quote(os.path.join(self.app, "ipmod.exe"))
         if self.console_state:
             state = windows_path(os.path.join(self.app, "console-state.exe")) + " --state"
+            chcp = f"chcp {self.code_page} >nul & " if self.code_page else ""
             program = "cmd /c " + shlex.quote(
-                f"{state} & {windows_path(os.path.join(self.app, 'ipmod.exe'))} & {state}")
+                f"{chcp}{state} & {windows_path(os.path.join(self.app, 'ipmod.exe'))} & {state}")
         self.started_at = time.monotonic()
         self.start("ip netns exec " + shlex.quote(self.ident) + " env -i " +
                    " ".join(shlex.quote(f"{k}={v}") for k, v in env.items()) + " " + WINE + " " +

@@ -197,35 +197,55 @@ class Listing(DialogueTest):
             self.assertEqual(screen.count(OUT_OF_RANGE), 1, f"\n{screen}")
             self.assertEqual(s.netsh_calls(), [dhcp_address_line(ETHERNET)])
 
-    def test_a_console_in_another_code_page_shows_the_chinese_and_keeps_its_settings(self):
-        # Under C.UTF-8 Wine's code pages are Western ones, as on an English Windows. The name
-        # comes from the registry in that code page and reaches netsh byte for byte.
-        name = "Conexión 2"
-        adapters = [Adapter("lan0", "02:00:5e:10:00:01", "192.0.2.10/24", name)]
-        with Scenario(adapters, environment={"LANG": "C.UTF-8", "LC_ALL": "C.UTF-8"},
-                      console_state=True, default_reply=Reply(gbk("确定。\r\n"))) as s:
-            screen = s.wait_for(CHOICE_PROMPT + "1")
-            self.assertEqual(screen.text(0).strip(), BANNER, f"\n{screen}")
-            self.assertEqual(screen.text(1), WARNING)
-            self.assertEqual(screen.text(2), f"  1、{name} IP：192.0.2.10")
-            self.assertEqual(screen.colours(2, 2, 2), {"green"}, screen.coloured())
-            s.type_line("1")
-            s.wait_for(CHOSEN + name)
-            s.wait_for(ADDRESS_PROMPT)
-            s.type_line("0")
-            screen = self.wait_menu(s)
-            self.assert_menu_rows(screen, self.row_of(screen, DNS_MENU[0])[0])
-            s.type_line("2")
-            self.assertEqual(self.wait_dns_result(s).count(DNS_OK), 1)
-            s.type_line("")
-            self.assertEqual(s.wait_exit(), 0)
-            self.assertEqual(s.netsh_calls(), [
-                f'netsh int ip set address name="{name}" source=dhcp'.encode("cp1252"),
-                f'netsh interface ip set dns "{name}" static 114.114.114.114'.encode("cp1252")])
-            states = s.console_states()
-            self.assertEqual(len(states), 2, states)
-            self.assertEqual(states[0], states[1])
-            self.assertNotIn(b" 936 ", states[0])
+    # On a console in another code page netsh prints in that code page: its words are judged
+    # in GBK and shown as it printed them. Under C.UTF-8 Wine's code pages are Western ones (1252
+    # and, for the console, 437), as on an English Windows; chcp 65001 is the system-wide UTF-8
+    # setting. label, environment, console code page, connection name and its code page, netsh's
+    # reply (exit code 1) in the console's code page, address and DNS messages expected.
+    CODE_PAGES = [
+        ("437 console, failure with accented letters", {"LANG": "C.UTF-8", "LC_ALL": "C.UTF-8"},
+         None, "Conexión 2", "cp1252", "Paramètre incorrect: Größe ungültig.\r\n".encode("cp437"),
+         ADDRESS_FAILED + "Paramètre incorrect: Größe ungültig.",
+         DNS_FAILED + "Paramètre incorrect: Größe ungültig."),
+        ("65001 console, Chinese confirmation", {}, 65001, ETHERNET, "gbk",
+         "确定。\r\n".encode("utf-8"), ADDRESS_OK, DNS_OK),
+    ]
+
+    def test_a_console_in_another_code_page_shows_the_chinese_and_netshs_words(self):
+        for label, environment, code_page, name, name_encoding, reply, address_message, \
+                dns_message in self.CODE_PAGES:
+            adapters = [Adapter("lan0", "02:00:5e:10:00:01", "192.0.2.10/24", name)]
+            with self.subTest(label), \
+                    Scenario(adapters, environment=environment, console_state=True,
+                             code_page=code_page, default_reply=Reply(reply, 1)) as s:
+                # The name comes from the registry in the system's code page.
+                screen = s.wait_for(CHOICE_PROMPT + "1")
+                self.assertEqual(screen.text(0).strip(), BANNER, f"\n{screen}")
+                self.assertEqual(screen.text(1), WARNING)
+                self.assertEqual(screen.text(2), f"  1、{name} IP：192.0.2.10")
+                self.assertEqual(screen.colours(2, 2, 2), {"green"}, screen.coloured())
+                s.type_line("1")
+                s.wait_for(CHOSEN + name)
+                s.wait_for(ADDRESS_PROMPT)
+                self.static_address(s, "192.0.2.50", "192.0.2.1", "255.255.255.0")
+                screen = self.wait_menu(s)
+                self.assertEqual(screen.count(address_message), 1, f"\n{screen}")
+                self.assert_menu_rows(screen, self.row_of(screen, DNS_MENU[0])[0])
+                s.type_line("2")
+                self.assertEqual(self.wait_dns_result(s).count(dns_message), 1,
+                                 f"\n{s.last_screen}")
+                s.type_line("")
+                self.assertEqual(s.wait_exit(), 0)
+                # The name reaches netsh byte for byte.
+                self.assertEqual(s.netsh_calls(), [line.encode(name_encoding) for line in (
+                    f'netsh interface ip set address "{name}" static 192.0.2.50 255.255.255.0 '
+                    '192.0.2.1 1',
+                    f'netsh interface ip set dns "{name}" static 114.114.114.114')])
+                # The console's settings are as they were.
+                states = s.console_states()
+                self.assertEqual(len(states), 2, states)
+                self.assertEqual(states[0], states[1])
+                self.assertIn(f" {code_page or 437} ".encode(), states[0])
 
     def test_end_of_input_at_the_choice_prompt_ends_the_program(self):
         with Scenario(three_adapters(), stdin="fifo") as s:
