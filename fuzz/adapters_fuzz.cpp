@@ -29,6 +29,10 @@ class FuzzedPlatform : public AdapterSource, public RegistryReader {
     paths.push_back(path);
     return NameFor(path);
   }
+  std::optional<std::vector<RegistryValue>> ReadRegistryValues(
+      int32_t, const Text&, std::initializer_list<const char*>) override {
+    return std::nullopt;
+  }
   // Some adapters have no name in the registry.
   static Text NameFor(const Text& path) {
     return path.size() % 3 == 0 ? Text() : "Name " + std::to_string(path.size());

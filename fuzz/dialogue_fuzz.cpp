@@ -87,7 +87,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FakeCommands commands;
   commands.reply = reply;
   if (data[0] & 0x80) commands.programExitCode = std::nullopt;
-  FUZZ_CHECK(Dialogue({console, adapters, adapters, commands}) == 0);
+  FakeClock clock;
+  FUZZ_CHECK(Dialogue({console, adapters, adapters, commands, clock}) == 0);
 
   std::vector<Text> names;
   for (std::size_t i = 0; i < adapterCount; ++i)

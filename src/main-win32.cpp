@@ -9,7 +9,8 @@ int32_t Start() {
   const auto adapters = ipmod::MakeIpHelperSource();
   ipmod::SystemRegistry registry;
   ipmod::SystemCommandRunner commands;
-  return ipmod::Dialogue({console, *adapters, registry, commands});
+  ipmod::SystemClock clock;
+  return ipmod::Dialogue({console, *adapters, registry, commands, clock});
 }
 
 }  // namespace

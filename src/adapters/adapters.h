@@ -14,6 +14,7 @@ namespace ipmod {
 
 // One adapter; every field always holds a text, possibly empty.
 struct AdapterRecord {
+  Text AdapterName;  // the system's name for it, under which its settings are kept
   Text Description;
   Text ConnectionName;
   Text MacAddress;

@@ -48,12 +48,13 @@ int32_t ListAdapters(AdapterSource& source, RegistryReader& registry, AdapterLis
   if (nodes) {
     for (const AdapterNode& node : *nodes) {
       AdapterRecord record;
+      record.AdapterName = ToText(node.AdapterName);
       record.Description = ToText(node.Description);
       record.MacAddress = FormatMacAddress(node.Address, node.AddressLength);
       record.IpAddress = ToText(node.IpAddress);
       record.SubnetMask = ToText(node.IpMask);
       record.Gateway = ToText(node.Gateway);
-      record.ConnectionName = ReadConnectionName(registry, ToText(node.AdapterName));
+      record.ConnectionName = ReadConnectionName(registry, record.AdapterName);
       const std::optional<std::vector<AddressBytes>> dns = source.ReadDnsServers(node.Index);
       record.PrimaryDns = DnsServerText(dns, 0);
       record.SecondaryDns = DnsServerText(dns, 1);

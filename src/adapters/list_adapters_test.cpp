@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "adapters/adapters.h"
+#include "adapters/connection_settings.h"
 
 namespace ipmod {
 namespace {
@@ -26,6 +27,20 @@ class FakeRegistry final : public RegistryReader {
     if (root == kLocalMachine && found != values.end()) return found->second;
     return defaultText.value_or(Text());
   }
+  std::optional<std::vector<RegistryValue>> ReadRegistryValues(
+      int32_t root, const Text& keyPath, std::initializer_list<const char*> names) override {
+    keyReads.push_back({root, keyPath, std::nullopt});
+    const auto key = keys.find(keyPath);
+    if (key == keys.end()) return std::nullopt;
+    std::vector<RegistryValue> values;
+    for (const char* name : names) {
+      values.push_back(key->second.count(name) ? key->second.at(name) : RegistryValue());
+    }
+    return values;
+  }
+
+  std::map<Text, std::map<Text, RegistryValue>> keys;
+  std::vector<RegistryCall> keyReads;
 
   std::map<Text, Text> values;
   std::vector<RegistryCall> calls;
@@ -88,7 +103,8 @@ std::vector<Text> Fields(const AdapterRecord& record) {
 
 AdapterRecord RecordOf(std::vector<Text> fields) {
   fields.resize(8);
-  return {fields[0], fields[1], fields[2], fields[3], fields[4], fields[5], fields[6], fields[7]};
+  return {Text(),    fields[0], fields[1], fields[2], fields[3],
+          fields[4], fields[5], fields[6], fields[7]};
 }
 
 TEST(ListAdapters, FillsEveryFieldFromItsSource) {
@@ -110,6 +126,7 @@ TEST(ListAdapters, FillsEveryFieldFromItsSource) {
   EXPECT_EQ(Fields(list[0]),
             (std::vector<Text>{"Intel(R) 网卡", "以太网 2", "00-1A-2B-0C-4D-5E", "192.0.2.10",
                                "255.255.255.0", "192.0.2.1", "198.51.100.53", "203.0.113.53"}));
+  EXPECT_EQ(list[0].AdapterName, "{1D2C3B4A-0000-0000-0000-4E6574446576}");
   EXPECT_EQ(source.dnsQueries, std::vector<uint32_t>{7});
 }
 
@@ -378,6 +395,98 @@ TEST(ReadConnectionName, MakesOneLocalMachineReadWithoutDefault) {
     EXPECT_EQ(registry.calls[0].path, Path(c.adapterName));
     EXPECT_FALSE(registry.calls[0].defaultText.has_value());
   }
+}
+
+RegistryValue Value(uint32_t type, const std::string& data) { return {type, data}; }
+
+const Text kInterfaces = "SYSTEM\\CurrentControlSet\\Services\\Tcpip\\Parameters\\Interfaces\\";
+
+TEST(ReadConnectionSettings, ReadsTheStoredValuesAsTheSystemStoresThem) {
+  const std::string z(1, '\0');
+  const RegistryValue off = Value(kRegDword, std::string(4, '\0'));
+  const RegistryValue on = Value(kRegDword, std::string("\x01\0\0\0", 4));
+  const struct {
+    const char* label;
+    std::map<Text, RegistryValue> values;
+    StoredSettings expected;
+  } cases[] = {
+      {"static",
+       {{"EnableDHCP", off},
+        {"IPAddress", Value(kRegMultiSz, "192.0.2.50" + z + "192.0.2.51" + z + z)},
+        {"SubnetMask", Value(kRegMultiSz, "255.255.255.0" + z + "255.255.0.0" + z + z)},
+        {"DefaultGateway", Value(kRegMultiSz, "192.0.2.1" + z + z)},
+        {"NameServer", Value(kRegSz, "114.114.114.114,192.0.2.53" + z)}},
+       {false,
+        {"192.0.2.50", "192.0.2.51"},
+        {"255.255.255.0", "255.255.0.0"},
+        {"192.0.2.1"},
+        {"114.114.114.114", "192.0.2.53"},
+        ""}},
+      {"DHCP",
+       {{"EnableDHCP", on},
+        {"IPAddress", Value(kRegMultiSz, "0.0.0.0" + z + z)},
+        {"DefaultGateway", Value(kRegMultiSz, z)},
+        {"NameServer", Value(kRegSz, z)},
+        {"DhcpIPAddress", Value(kRegSz, "192.0.2.200" + z)}},
+       {true, {"0.0.0.0"}, {}, {}, {}, "192.0.2.200"}},
+      // Older systems separate DNS servers by blanks; a stored value need not end with zeros.
+      {"loose forms",
+       {{"EnableDHCP", Value(kRegDword, std::string(2, '\x01'))},
+        {"IPAddress", Value(kRegMultiSz, "192.0.2.50")},
+        {"NameServer", Value(kRegSz, " 192.0.2.53  198.51.100.53")}},
+       {false, {"192.0.2.50"}, {}, {}, {"192.0.2.53", "198.51.100.53"}, ""}},
+      {"nothing", {}, {false, {}, {}, {}, {}, ""}},
+  };
+  FakeSource source;
+  source.nodes = std::vector<AdapterNode>{MakeNode(1, "{A1}", "")};
+  for (const auto& c : cases) {
+    FakeRegistry registry;
+    registry.keys[kInterfaces + "{A1}"] = c.values;
+    const std::optional<StoredSettings> read =
+        ReadConnectionSettings(source, registry, "{A1}").stored;
+    ASSERT_TRUE(read) << c.label;
+    const StoredSettings& got = *read;
+    EXPECT_EQ(got.dhcp, c.expected.dhcp) << c.label;
+    EXPECT_EQ(got.addresses, c.expected.addresses) << c.label;
+    EXPECT_EQ(got.masks, c.expected.masks) << c.label;
+    EXPECT_EQ(got.gateways, c.expected.gateways) << c.label;
+    EXPECT_EQ(got.nameServers, c.expected.nameServers) << c.label;
+    EXPECT_EQ(got.leaseAddress, c.expected.leaseAddress) << c.label;
+  }
+}
+
+TEST(ReadConnectionSettings, ReadsTheAdaptersKeyAndItsLiveState) {
+  const Text name = "{1D2C3B4A-0000-0000-0000-4E6574446576}";
+  FakeSource source;
+  AdapterNode other = MakeNode(1, "{OTHER}", "");
+  other.IpAddress = Bytes<16>("198.51.100.7");
+  AdapterNode node = MakeNode(2, name, "");
+  node.IpAddress = Bytes<16>("192.0.2.10");
+  node.IpMask = Bytes<16>("255.255.255.0");
+  node.Gateway = Bytes<16>("192.0.2.1");
+  source.nodes = std::vector<AdapterNode>{other, node};
+  FakeRegistry registry;
+  registry.keys[kInterfaces + name] = {
+      {"EnableDHCP", Value(kRegDword, std::string("\x01\0\0\0", 4))}};
+
+  const ConnectionSettings read = ReadConnectionSettings(source, registry, name);
+  ASSERT_TRUE(read.stored && read.live);
+  EXPECT_TRUE(read.stored->dhcp);
+  EXPECT_EQ(read.live->address, "192.0.2.10");
+  EXPECT_EQ(read.live->mask, "255.255.255.0");
+  EXPECT_EQ(read.live->gateway, "192.0.2.1");
+  ASSERT_EQ(registry.keyReads.size(), 1u);
+  EXPECT_EQ(registry.keyReads[0].root, kLocalMachine);
+
+  // No key for it, or the adapter gone: that half is missing. Without a name nothing is read.
+  EXPECT_FALSE(ReadConnectionSettings(source, registry, "{OTHER}").stored);
+  source.nodes = std::vector<AdapterNode>{other};
+  EXPECT_FALSE(ReadConnectionSettings(source, registry, name).live);
+  source.nodes = std::nullopt;
+  EXPECT_FALSE(ReadConnectionSettings(source, registry, name).live);
+  const ConnectionSettings unnamed = ReadConnectionSettings(source, registry, "");
+  EXPECT_FALSE(unnamed.stored || unnamed.live);
+  EXPECT_EQ(registry.keyReads.size(), 4u);
 }
 
 }  // namespace

@@ -2,6 +2,8 @@
 
 #include <optional>
 
+#include "adapters/connection_settings.h"
+#include "dialogue/read_back.h"
 #include "runtime/runtime_error.h"
 
 namespace ipmod {
@@ -30,8 +32,16 @@ const char kDnsChanged[] = "修改DNS设置成功！";
 const char kDnsAutomatic[] = "自动获取DNS设置成功！";
 const char kDnsFailed[] = "修改DNS设置失败:";
 const char kNoChoiceYet[] = "110";
+const char kNotInEffect[] = "设置未生效。";
+const char kWaiting[] = "正在等待设置生效";
+const char kWaitingMark[] = ".";
 
 constexpr int32_t kShowNormal = 2;
+
+// While the live state has not followed what is stored (a fresh address being checked for
+// conflicts, a lease on its way), the settings are read again this often, for at most this long.
+constexpr int32_t kSettlePollMs = 200;
+constexpr uint32_t kSettleLimitMs = 10000;
 
 class DialogueRun {
  public:
@@ -90,10 +100,11 @@ class DialogueRun {
     const std::optional<Text> ip = Ask();
     if (!ip) return false;
     if (*ip == "0") {
-      // netsh shares the console and speaks for itself.
+      // netsh shares the console and speaks for itself; what is read back is the verdict.
       services_.commands.RunProgram(
           "netsh int ip set address name=\"" + entry.ConnectionName + "\" source=dhcp", true,
           kShowNormal, nullptr);
+      ShowReadBack(ReadBackAfter({Request::kDhcpAddress}, entry));
       return true;
     }
     Say(kYellow, kGatewayPrompt);
@@ -102,12 +113,19 @@ class DialogueRun {
     Say(kYellow, kMaskPrompt);
     const std::optional<Text> mask = Ask();
     if (!mask) return false;
-    if (SetStaticAddress(services_.commands, *ip, *gateway, *mask, entry.ConnectionName,
-                         &failure_)) {
+    std::optional<CapturedRun> run;
+    bool made = SetStaticAddress(services_.commands, *ip, *gateway, *mask, entry.ConnectionName,
+                                 &failure_, &run);
+    std::optional<ReadBack> readBack;
+    // A refused change ran nothing, so there is nothing to read back.
+    if (run) readBack = ReadBackAfter({Request::kStaticAddress, *ip, *mask, *gateway}, entry);
+    if (readBack && readBack->readable) made = Follow(*readBack, *run);
+    if (made) {
       Say(kYellow, kAddressChanged);
     } else {
       Say(kYellow, ConsoleText(kAddressFailed).Add(failure_));
     }
+    if (readBack) ShowReadBack(*readBack);
     return true;
   }
 
@@ -120,24 +138,27 @@ class DialogueRun {
       if (!line) return false;
       choice = std::move(*line);
       if (choice == "2") {
-        ReportDns(SetStaticDns(services_.commands, "114.114.114.114", entry.ConnectionName,
-                               &failure_, &notice_));
+        SetDns("114.114.114.114", entry);
       } else if (choice == "1") {
         // netsh has said in the console what went wrong; a non-zero exit code, or one that
-        // cannot be read, is no success.
+        // cannot be read, is no success where the settings cannot be read back.
         std::optional<uint32_t> exitCode;
         const bool started = services_.commands.RunProgram(
             "netsh int ip set dns name=\"" + entry.ConnectionName + "\" source=dhcp", true,
             kShowNormal, &exitCode);
-        Say(kYellow, started && exitCode == 0u ? kDnsAutomatic : kDnsFailed);
+        const ReadBack readBack = ReadBackAfter({Request::kAutomaticDns}, entry);
+        if (readBack.readable) {
+          Say(kYellow, readBack.inEffect ? kDnsAutomatic : Text(kDnsFailed) + kNotInEffect);
+        } else {
+          Say(kYellow, started && exitCode == 0u ? kDnsAutomatic : kDnsFailed);
+        }
+        ShowReadBack(readBack);
       } else if (choice == "3") {
-        ReportDns(SetStaticDns(services_.commands, "119.29.29.29", entry.ConnectionName, &failure_,
-                               &notice_));
+        SetDns("119.29.29.29", entry);
       } else if (choice == "4") {
         const std::optional<Text> server = Ask();
         if (!server) return false;
-        ReportDns(
-            SetStaticDns(services_.commands, *server, entry.ConnectionName, &failure_, &notice_));
+        SetDns(*server, entry);
       } else {
         choice = kNoChoiceYet;
       }
@@ -145,13 +166,59 @@ class DialogueRun {
     return true;
   }
 
-  void ReportDns(bool changed) {
-    if (changed) {
+  void SetDns(const Text& server, const AdapterRecord& entry) {
+    std::optional<CapturedRun> run;
+    bool made =
+        SetStaticDns(services_.commands, server, entry.ConnectionName, &failure_, &notice_, &run);
+    std::optional<ReadBack> readBack;
+    if (run) readBack = ReadBackAfter({Request::kStaticDns, {}, {}, {}, server}, entry);
+    if (readBack && readBack->readable) made = Follow(*readBack, *run);
+    if (made) {
       // netsh's warning when the server it set did not answer, on the same line.
       Say(kYellow, kDnsChanged + notice_);
     } else {
       Say(kYellow, ConsoleText(kDnsFailed).Add(failure_));
     }
+    if (readBack) ShowReadBack(*readBack);
+  }
+
+  ReadBack ReadBackOnce(const Request& request, const AdapterRecord& entry) {
+    return JudgeReadBack(
+        request, ReadConnectionSettings(services_.adapters, services_.registry, entry.AdapterName));
+  }
+
+  // The connection's settings after a change. While the live state has not followed what is
+  // stored they are read again, a mark on the screen for each read, for at most kSettleLimitMs;
+  // when both agree at once nothing is waited for or shown.
+  ReadBack ReadBackAfter(const Request& request, const AdapterRecord& entry) {
+    ReadBack readBack = ReadBackOnce(request, entry);
+    if (!readBack.settling) return readBack;
+    Clock& clock = services_.clock;
+    Say(kYellow, kWaiting);
+    const uint32_t start = clock.Milliseconds();
+    while (readBack.settling && clock.Milliseconds() - start + kSettlePollMs <= kSettleLimitMs) {
+      clock.Wait(kSettlePollMs);
+      Say(kYellow, kWaitingMark);
+      readBack = ReadBackOnce(request, entry);
+    }
+    Say(kYellow, "\r\n");
+    return readBack;
+  }
+
+  // The verdict on a change whose settings could be read back is theirs. When they do not hold
+  // it, the failure text is what netsh printed or, when it printed nothing, that the change has
+  // not taken effect (an interpreter that could not be started keeps its own sentence).
+  bool Follow(const ReadBack& readBack, const CapturedRun& run) {
+    if (!readBack.inEffect && run.started) {
+      ConsoleText printed = PrintedText(run);
+      failure_ = printed.empty() ? ConsoleText(kNotInEffect) : std::move(printed);
+    }
+    return readBack.inEffect;
+  }
+
+  // On a line of its own: green when the settings hold what was asked, red when not.
+  void ShowReadBack(const ReadBack& readBack) {
+    Say(readBack.inEffect ? kGreen : kRed, "\r\n" + readBack.line + "\r\n");
   }
 
   const DialogueServices& services_;

@@ -15,11 +15,13 @@ struct DialogueServices {
   AdapterSource& adapters;
   RegistryReader& registry;
   CommandRunner& commands;
+  Clock& clock;
 };
 
 // Lists the adapters, takes the operator's choice, sets the address and the DNS server, waits
-// for a last line and returns 0. At the end of standard input it stops asking, runs nothing
-// more and returns 0.
+// for a last line and returns 0. After each change it reads the connection's settings back and
+// shows them; its verdict follows them wherever they can be read. At the end of standard input
+// it stops asking, runs nothing more and returns 0.
 int32_t Dialogue(const DialogueServices& services);
 
 }  // namespace ipmod

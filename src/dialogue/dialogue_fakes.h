@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "adapters/adapters.h"
+#include "adapters/connection_settings.h"
 #include "netconfig/netconfig.h"
 #include "runtime/console.h"
 #include "runtime/registry.h"
@@ -69,6 +70,16 @@ class RecordingConsole : public Console {
     return all;
   }
 
+  // The last write before the read-back line that ends a step: its message.
+  const Write& Message() const {
+    for (std::size_t i = writes.size(); i-- > 1;) {
+      if (writes[i].text.rfind("\r\n", 0) == 0 && writes[i].foreground != kYellow) {
+        return writes[i - 1];
+      }
+    }
+    return writes.back();
+  }
+
   int Count(const Text& text) const {
     int n = 0;
     for (const Write& w : writes) n += w.text == text;
@@ -96,6 +107,21 @@ struct FakeAdapter {
   const char* ip;
 };
 
+// Time that passes only when the dialogue waits.
+class FakeClock : public Clock {
+ public:
+  uint32_t Milliseconds() override { return now; }
+  void Wait(int32_t milliseconds) override {
+    waits.push_back(milliseconds);
+    now += static_cast<uint32_t>(milliseconds);
+  }
+  uint32_t now = 0xFFFFF000u;  // wraps around during a wait
+  std::vector<int32_t> waits;
+};
+
+// The machine's adapters as the system keeps them: the live state the adapter query reports,
+// the connection names and the stored settings in the registry. A change made to it is seen by
+// every later read; a live change may come only once the clock has reached a moment.
 class FakeAdapters : public AdapterSource, public RegistryReader {
  public:
   explicit FakeAdapters(std::vector<FakeAdapter> adapters) {
@@ -110,7 +136,13 @@ class FakeAdapters : public AdapterSource, public RegistryReader {
     }
   }
 
-  std::optional<std::vector<AdapterNode>> ReadAdapters() override { return nodes_; }
+  std::optional<std::vector<AdapterNode>> ReadAdapters() override {
+    if (pending_ && clock != nullptr && static_cast<int32_t>(clock->now - pendingAt_) >= 0) {
+      SetLive(pending_->guid, pending_->address, pending_->mask, pending_->gateway);
+      pending_.reset();
+    }
+    return nodes_;
+  }
   std::optional<std::vector<AddressBytes>> ReadDnsServers(uint32_t) override {
     return std::nullopt;
   }
@@ -118,18 +150,104 @@ class FakeAdapters : public AdapterSource, public RegistryReader {
     const auto found = names_.find(path);
     return found == names_.end() ? Text() : found->second;
   }
+  std::optional<std::vector<RegistryValue>> ReadRegistryValues(
+      int32_t root, const Text& keyPath, std::initializer_list<const char*> names) override {
+    const auto key = keys_.find(keyPath);
+    if (root != kLocalMachine || key == keys_.end()) return std::nullopt;
+    std::vector<RegistryValue> values;
+    for (const char* name : names) {
+      const auto value = key->second.find(name);
+      values.push_back(value == key->second.end() ? RegistryValue() : value->second);
+    }
+    return values;
+  }
+
+  // Whether the system keeps settings for the adapter: only then can a change be stored.
+  bool HasSettings(const Text& guid) const { return keys_.count(InterfaceSettingsKey(guid)) > 0; }
+
+  // The stored settings as the system writes them.
+  void StoreStatic(const Text& guid, const Text& ip, const Text& mask, const Text& gateway) {
+    Values& key = keys_[InterfaceSettingsKey(guid)];
+    key["EnableDHCP"] = {kRegDword, Text("\0\0\0\0", 4)};
+    key["IPAddress"] = MultiString({ip});
+    key["SubnetMask"] = MultiString({mask});
+    key["DefaultGateway"] = MultiString({gateway});
+  }
+  void StoreDhcp(const Text& guid, const Text& lease) {
+    Values& key = keys_[InterfaceSettingsKey(guid)];
+    key["EnableDHCP"] = {kRegDword, Text("\1\0\0\0", 4)};
+    key["IPAddress"] = MultiString({"0.0.0.0"});
+    key["SubnetMask"] = MultiString({"0.0.0.0"});
+    key["DefaultGateway"] = MultiString({});
+    key["DhcpIPAddress"] = {kRegSz, lease + Text(1, '\0')};
+  }
+  void StoreDns(const Text& guid, const Text& servers) {
+    keys_[InterfaceSettingsKey(guid)]["NameServer"] = {kRegSz, servers + Text(1, '\0')};
+  }
+  // The live state, at once or once the clock has gone on by `lagMs`.
+  void SetLive(const Text& guid, const Text& ip, const Text& mask, const Text& gateway,
+               uint32_t lagMs = 0) {
+    if (lagMs > 0 && clock != nullptr) {
+      pending_ = Live{guid, ip, mask, gateway};
+      pendingAt_ = clock->now + lagMs;
+      return;
+    }
+    for (AdapterNode& node : nodes_) {
+      if (ToText(node.AdapterName) != guid) continue;
+      node.IpAddress = {};
+      node.IpMask = {};
+      node.Gateway = {};
+      Fill(node.IpAddress, ip.c_str());
+      Fill(node.IpMask, mask.c_str());
+      Fill(node.Gateway, gateway.c_str());
+    }
+  }
+  void Remove(const Text& guid) {
+    nodes_.erase(
+        std::remove_if(nodes_.begin(), nodes_.end(),
+                       [&](const AdapterNode& n) { return ToText(n.AdapterName) == guid; }),
+        nodes_.end());
+  }
+  // The adapter whose connection has this name; empty when none has.
+  Text GuidOf(const Text& name) const {
+    for (const AdapterNode& node : nodes_) {
+      const auto found = names_.find(ConnectionNamePath(ToText(node.AdapterName)));
+      if (found != names_.end() && found->second == name) return ToText(node.AdapterName);
+    }
+    return Text();
+  }
+
+  FakeClock* clock = nullptr;
 
  private:
+  struct Live {
+    Text guid, address, mask, gateway;
+  };
+  static RegistryValue MultiString(const std::vector<Text>& strings) {
+    Text data;
+    for (const Text& s : strings) data += s + Text(1, '\0');
+    return {kRegMultiSz, data + Text(1, '\0')};
+  }
+
   std::vector<AdapterNode> nodes_;
   std::map<Text, Text> names_;
+  using Values = std::map<Text, RegistryValue>;
+  std::map<Text, Values> keys_;
+  std::optional<Live> pending_;
+  uint32_t pendingAt_ = 0;
 };
 
-// Records every command and answers with a scripted run.
+// Records every command and answers with a scripted run. With a network, a command it is given
+// changes it as netsh would: everything, only the stored settings, or (a success claimed)
+// nothing.
 class FakeCommands : public CommandRunner {
  public:
+  enum Effect { kNothing, kStoredOnly, kEverything };
+
   CapturedRun RunCaptured(const Text& command) override {
     captured.push_back(command);
     if (console) console->events.push_back("captured " + command);
+    Apply(command);
     return reply;
   }
   bool RunProgram(const Text& commandLine, bool wait, std::optional<int32_t> showMode,
@@ -139,6 +257,7 @@ class FakeCommands : public CommandRunner {
     if (showMode != 2) misuse.push_back("RunProgram not shown normally: " + commandLine);
     if (console) console->events.push_back("started " + commandLine);
     if (exitCode != nullptr) *exitCode = programExitCode;
+    if (programStarts) Apply(commandLine);
     return programStarts;
   }
 
@@ -149,6 +268,41 @@ class FakeCommands : public CommandRunner {
   std::vector<Text> started;
   std::vector<std::string> misuse;  // calls the dialogue should never make
   RecordingConsole* console = nullptr;
+  FakeAdapters* network = nullptr;
+  Effect effect = kEverything;
+  uint32_t liveLagMs = 0;      // how long the live state takes to follow
+  Text lease = "192.0.2.200";  // what a DHCP switch leases
+
+ private:
+  // The four netsh commands of the dialogue, by their words: the connection's name stands
+  // between the first two quotes, the values follow "static".
+  void Apply(const Text& command) {
+    if (network == nullptr || effect == kNothing) return;
+    const std::size_t open = command.find('"');
+    const std::size_t close = command.find('"', open + 1);
+    if (close == Text::npos) return;
+    const Text guid = network->GuidOf(command.substr(open + 1, close - open - 1));
+    if (!network->HasSettings(guid)) return;
+    std::vector<Text> values;
+    const std::size_t at = command.find(" static ", close);
+    for (std::size_t begin = at == Text::npos ? command.size() : at + 8; begin < command.size();) {
+      std::size_t end = command.find(' ', begin);
+      if (end == Text::npos) end = command.size();
+      values.push_back(command.substr(begin, end - begin));
+      begin = end + 1;
+    }
+    const bool address = command.find(" set address ") != Text::npos;
+    const uint32_t lag = effect == kEverything ? liveLagMs : 0;
+    if (address && values.size() >= 3) {
+      network->StoreStatic(guid, values[0], values[1], values[2]);
+      if (effect == kEverything) network->SetLive(guid, values[0], values[1], values[2], lag);
+    } else if (address) {
+      network->StoreDhcp(guid, lease);
+      if (effect == kEverything) network->SetLive(guid, lease, "255.255.255.0", "192.0.2.1", lag);
+    } else {
+      network->StoreDns(guid, values.empty() ? Text() : values[0]);
+    }
+  }
 };
 
 }  // namespace ipmod

@@ -17,6 +17,7 @@ const std::vector<FakeAdapter> kThreeAdapters = {
     {"{33333333-0000-0000-0000-4E6574446576}", "无线 %s 网络", "203.0.113.5"},
 };
 
+const char kUnreadableLine[] = "\r\n无法读取该连接的当前设置。\r\n";
 const char kMenu[] =
     "请选择DNS修改类型：\r\n1、自动获取DNS\r\n2、设置114.114.114.114\r\n3、腾讯119.29.29.29\r\n"
     "4、自定义输入\r\n";
@@ -25,6 +26,7 @@ struct Session {
   RecordingConsole console;
   FakeAdapters adapters;
   FakeCommands commands;
+  FakeClock clock;
   int32_t result = -1;
 
   Session(std::vector<Text> lines, std::vector<FakeAdapter> list = kThreeAdapters,
@@ -32,10 +34,12 @@ struct Session {
       : console(std::move(lines)), adapters(std::move(list)) {
     commands.reply = std::move(reply);
     commands.console = &console;
+    commands.network = &adapters;
+    adapters.clock = &clock;
   }
 
   Session& Go() {
-    result = Dialogue({console, adapters, adapters, commands});
+    result = Dialogue({console, adapters, adapters, commands, clock});
     EXPECT_EQ(console.misuse, std::vector<std::string>());
     EXPECT_EQ(commands.misuse, std::vector<std::string>());
     return *this;
@@ -122,7 +126,8 @@ TEST(DialogueTest, ZeroSwitchesTheAddressToDhcpInTheConsole) {
   const auto started = std::find(e.begin(), e.end(), "started " + run.commands.started[0]);
   ASSERT_NE(started, e.end());
   EXPECT_EQ(*(started - 1), "read 0");
-  EXPECT_EQ(*(started + 1), std::string("write ") + kMenu);
+  EXPECT_EQ(*(started + 1), std::string("write ") + kUnreadableLine);
+  EXPECT_EQ(*(started + 2), std::string("write ") + kMenu);
 }
 
 TEST(DialogueTest, DhcpWithAnEmptyNameLeavesTheQuotesEmpty) {
@@ -159,22 +164,22 @@ TEST(DialogueTest, StaticAddressReportsTheVerdict) {
        "修改失败：文件名、目录名或卷标语法不正确。\r\n"},
       {{"", true, 1}, "修改失败：命令已结束，退出代码为 1，没有输出任何信息。"},
       {{"", false, 0, 2}, "修改失败：无法启动命令解释器（系统错误 2）。"},
-      {{"Ung\x81ltig.\r\n", true, 1, 0, 850, Text("Ung?ltig.\r\n")},
-       "修改失败：Ung\x81ltig.",
-       850},
+      {{"Ung\x81ltig.\r\n", true, 1, 0, 850, Text("Ung?ltig.\r\n")}, "修改失败：Ung\x81ltig.", 850},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.message);
     Session run({"1", "192.0.2.10", "192.0.2.1", "255.255.255.0"}, kThreeAdapters, c.reply);
     run.Go();
     const auto& w = run.console.writes;
-    ASSERT_GE(w.size(), 3u);
-    EXPECT_EQ(w[w.size() - 4].text, "请输入网关，一般的路由器是（192.168.1.1）：");
-    EXPECT_EQ(w[w.size() - 3].text, "请输入子网掩码，一般的路由器是（255.255.255.0）：");
-    EXPECT_EQ(w[w.size() - 2].text, c.message);
-    EXPECT_EQ(w[w.size() - 2].pieces.pieces().back().codePage, c.lastPieceCodePage);
-    EXPECT_EQ(w[w.size() - 2].foreground, kYellow);
-    // The menu follows on the same line.
+    ASSERT_GE(w.size(), 5u);
+    EXPECT_EQ(w[w.size() - 5].text, "请输入网关，一般的路由器是（192.168.1.1）：");
+    EXPECT_EQ(w[w.size() - 4].text, "请输入子网掩码，一般的路由器是（255.255.255.0）：");
+    EXPECT_EQ(w[w.size() - 3].text, c.message);
+    EXPECT_EQ(w[w.size() - 3].pieces.pieces().back().codePage, c.lastPieceCodePage);
+    EXPECT_EQ(w[w.size() - 3].foreground, kYellow);
+    // Without stored settings the verdict is netsh's, and the read-back says so.
+    EXPECT_EQ(w[w.size() - 2].text, kUnreadableLine);
+    EXPECT_EQ(w[w.size() - 2].foreground, kRed);
     EXPECT_EQ(w.back().text, kMenu);
   }
 }
@@ -196,7 +201,7 @@ TEST(DialogueTest, DnsMenuComesBackUntilAChoiceIsMade) {
   ASSERT_EQ(run.commands.captured.size(), 1u);
   EXPECT_EQ(run.commands.captured[0],
             "cmd /c netsh interface ip set dns \"以太网 2\" static 114.114.114.114");
-  EXPECT_EQ(run.console.writes.back().text, "修改DNS设置成功！");
+  EXPECT_EQ(run.console.Message().text, "修改DNS设置成功！");
   // The last line is read after the message and ends the run.
   EXPECT_EQ(run.console.events.back(), "read last");
   EXPECT_EQ(run.console.readsAtEnd, 0);
@@ -224,8 +229,7 @@ TEST(DialogueTest, EachDnsChoiceRunsItsCommand) {
     const std::vector<Text>& seen = direct ? run.commands.started : run.commands.captured;
     ASSERT_FALSE(seen.empty());
     EXPECT_EQ(seen.back(), c.command);
-    EXPECT_EQ(run.console.writes.back().text,
-              direct ? "自动获取DNS设置成功！" : "修改DNS设置成功！");
+    EXPECT_EQ(run.console.Message().text, direct ? "自动获取DNS设置成功！" : "修改DNS设置成功！");
     EXPECT_EQ(run.console.events.back(), "read end");
   }
 }
@@ -234,7 +238,7 @@ TEST(DialogueTest, DnsFailuresAreReported) {
   // A static DNS change that netsh refuses.
   Session refused({"1", "0", "3", "end"}, kThreeAdapters, {"配置失败。\r\n", true, 1});
   refused.Go();
-  EXPECT_EQ(refused.console.writes.back().text, "修改DNS设置失败:配置失败。");
+  EXPECT_EQ(refused.console.Message().text, "修改DNS设置失败:配置失败。");
 
   // Automatic DNS whose netsh cannot be started: the message stands alone, whatever the
   // address step left behind.
@@ -242,24 +246,24 @@ TEST(DialogueTest, DnsFailuresAreReported) {
                     {"出错了\r\n", true, 1});
   unstarted.commands.programStarts = false;
   unstarted.Go();
-  EXPECT_EQ(unstarted.console.writes.back().text, "修改DNS设置失败:");
+  EXPECT_EQ(unstarted.console.Message().text, "修改DNS设置失败:");
 
   // Automatic DNS that netsh refuses with a non-zero exit code is no success either.
   Session refusedDhcp({"1", "0", "1", "end"});
   refusedDhcp.commands.programExitCode = 1;
   refusedDhcp.Go();
-  EXPECT_EQ(refusedDhcp.console.writes.back().text, "修改DNS设置失败:");
+  EXPECT_EQ(refusedDhcp.console.Message().text, "修改DNS设置失败:");
 
   // Nor is automatic DNS whose end cannot be read.
   Session unread({"1", "0", "1", "end"});
   unread.commands.programExitCode = std::nullopt;
   unread.Go();
-  EXPECT_EQ(unread.console.writes.back().text, "修改DNS设置失败:");
+  EXPECT_EQ(unread.console.Message().text, "修改DNS设置失败:");
 
   // A static DNS change whose exit code cannot be read and that printed nothing.
   Session unreadStatic({"1", "0", "2", "end"}, kThreeAdapters, {"", true, std::nullopt});
   unreadStatic.Go();
-  EXPECT_EQ(unreadStatic.console.writes.back().text,
+  EXPECT_EQ(unreadStatic.console.Message().text,
             "修改DNS设置失败:命令已结束，但无法读取它的退出代码。");
 }
 
@@ -269,13 +273,13 @@ TEST(DialogueTest, ServerSetButNotAnsweringIsReportedWithNetshsWarning) {
   Session run({"1", "192.0.2.10", "192.0.2.1", "255.255.255.0", "4", "192.0.2.99", "end"},
               kThreeAdapters, {"\r\n配置的 DNS 服务器不正确或不存在。\r\n", true, 1});
   run.Go();
-  EXPECT_EQ(run.console.writes.back().text, "修改DNS设置成功！配置的 DNS 服务器不正确或不存在。");
+  EXPECT_EQ(run.console.Message().text, "修改DNS设置成功！配置的 DNS 服务器不正确或不存在。");
   EXPECT_EQ(run.console.Count("修改失败：\r\n配置的 DNS 服务器不正确或不存在。"), 1)
       << run.console.Screen();
 
   Session plain({"1", "0", "3", "end"});
   plain.Go();
-  EXPECT_EQ(plain.console.writes.back().text, "修改DNS设置成功！");
+  EXPECT_EQ(plain.console.Message().text, "修改DNS设置成功！");
 }
 
 TEST(DialogueTest, NamesTheInterpreterWouldRewriteAreNeverPutOnACommandLine) {
@@ -315,6 +319,218 @@ TEST(DialogueTest, EndOfInputEndsTheRunAtEveryPrompt) {
     EXPECT_EQ(run.console.events.back(), "read at end");
     EXPECT_EQ(run.commands.captured.size(), c.captured);
     EXPECT_EQ(run.commands.started.size(), c.started);
+  }
+}
+
+// The first adapter as the system keeps it before any change: static 192.0.2.10/24 by 192.0.2.1,
+// one static DNS server.
+void KeepSettings(Session& run, const Text& ip = "192.0.2.10", const Text& servers = "192.0.2.53") {
+  const Text guid = kThreeAdapters[0].guid;
+  run.adapters.StoreStatic(guid, ip, "255.255.255.0", "192.0.2.1");
+  run.adapters.StoreDns(guid, servers);
+  run.adapters.SetLive(guid, ip, "255.255.255.0", "192.0.2.1");
+}
+
+TEST(DialogueTest, TheVerdictFollowsTheSettingsReadBack) {
+  const char kStatic50[] = "当前设置：IP：192.0.2.50，子网掩码：255.255.255.0，网关：192.0.2.1";
+  const char kStatic10[] = "当前设置：IP：192.0.2.10，子网掩码：255.255.255.0，网关：192.0.2.1";
+  const std::vector<Text> kAddress = {"1", "192.0.2.50", "192.0.2.1", "255.255.255.0"};
+  // The address step refused (nothing runs, nothing is read back), then a DNS choice.
+  const std::vector<Text> kDns = {"1", "1&2", "192.0.2.1", "255.255.255.0"};
+  const struct {
+    const char* label;
+    std::vector<Text> lines;
+    FakeCommands::Effect effect;
+    CapturedRun reply;
+    Text storedIp;       // the address stored before the change
+    Text storedServers;  // the DNS servers stored before the change
+    uint32_t lagMs;      // how long the live state takes to follow
+    Text message;        // the step's message (none for the DHCP switch)
+    Text line;           // the read-back line
+    bool green;
+    std::size_t waits;  // reads again while the live state settles
+  } cases[] = {
+      {"static, made",
+       kAddress,
+       FakeCommands::kEverything,
+       {"", true, 0},
+       "192.0.2.10",
+       "192.0.2.53",
+       0,
+       "修改成功,请查看！",
+       kStatic50,
+       true,
+       0},
+      {"static, already there, netsh refuses",
+       kAddress,
+       FakeCommands::kNothing,
+       {"对象已存在。\r\n", true, 1},
+       "192.0.2.50",
+       "192.0.2.53",
+       0,
+       "修改成功,请查看！",
+       kStatic50,
+       true,
+       0},
+      {"static, claimed only",
+       kAddress,
+       FakeCommands::kNothing,
+       {"", true, 0},
+       "192.0.2.10",
+       "192.0.2.53",
+       0,
+       "修改失败：设置未生效。",
+       kStatic10,
+       false,
+       0},
+      {"static, claimed with words",
+       kAddress,
+       FakeCommands::kNothing,
+       {"确定。\r\n", true, 0},
+       "192.0.2.10",
+       "192.0.2.53",
+       0,
+       "修改失败：确定。",
+       kStatic10,
+       false,
+       0},
+      {"static, live follows late",
+       kAddress,
+       FakeCommands::kEverything,
+       {"", true, 0},
+       "192.0.2.10",
+       "192.0.2.53",
+       500,
+       "修改成功,请查看！",
+       kStatic50,
+       true,
+       3},
+      // The live state never follows: at most 10 s of reading again.
+      {"static, stored only",
+       kAddress,
+       FakeCommands::kStoredOnly,
+       {"", true, 0},
+       "192.0.2.10",
+       "192.0.2.53",
+       0,
+       "修改失败：设置未生效。",
+       Text(kStatic50) + "（未生效，正在使用：192.0.2.10）",
+       false,
+       50},
+      {"static, interpreter not started",
+       kAddress,
+       FakeCommands::kNothing,
+       {"", false, 0, 2},
+       "192.0.2.10",
+       "192.0.2.53",
+       0,
+       "修改失败：无法启动命令解释器（系统错误 2）。",
+       kStatic10,
+       false,
+       0},
+      {"DHCP switch",
+       {"1", "0"},
+       FakeCommands::kEverything,
+       {"", true, 0},
+       "192.0.2.10",
+       "192.0.2.53",
+       0,
+       "",
+       "当前设置：自动获取IP地址，IP：192.0.2.200",
+       true,
+       0},
+      {"DHCP switch, claimed only",
+       {"1", "0"},
+       FakeCommands::kNothing,
+       {"", true, 0},
+       "192.0.2.10",
+       "192.0.2.53",
+       0,
+       "",
+       kStatic10,
+       false,
+       0},
+      {"automatic DNS, already on, netsh refuses",
+       {"1", "1&2", "192.0.2.1", "255.255.255.0", "1"},
+       FakeCommands::kNothing,
+       {"", true, 1},
+       "192.0.2.10",
+       "",
+       0,
+       "自动获取DNS设置成功！",
+       "当前DNS：自动获取",
+       true,
+       0},
+      {"automatic DNS, claimed only",
+       {"1", "1&2", "192.0.2.1", "255.255.255.0", "1"},
+       FakeCommands::kNothing,
+       {"", true, 0},
+       "192.0.2.10",
+       "192.0.2.53",
+       0,
+       "修改DNS设置失败:设置未生效。",
+       "当前DNS：192.0.2.53",
+       false,
+       0},
+      {"static DNS, made",
+       {"1", "1&2", "192.0.2.1", "255.255.255.0", "2"},
+       FakeCommands::kEverything,
+       {"", true, 0},
+       "192.0.2.10",
+       "192.0.2.53",
+       0,
+       "修改DNS设置成功！",
+       "当前DNS：114.114.114.114",
+       true,
+       0},
+      {"static DNS, claimed only",
+       {"1", "1&2", "192.0.2.1", "255.255.255.0", "2"},
+       FakeCommands::kNothing,
+       {"", true, 0},
+       "192.0.2.10",
+       "192.0.2.53",
+       0,
+       "修改DNS设置失败:设置未生效。",
+       "当前DNS：192.0.2.53",
+       false,
+       0},
+      {"static DNS, set with netsh's warning",
+       {"1", "1&2", "192.0.2.1", "255.255.255.0", "3"},
+       FakeCommands::kEverything,
+       {"\r\n配置的 DNS 服务器不正确或不存在。\r\n", true, 1},
+       "192.0.2.10",
+       "192.0.2.53",
+       0,
+       "修改DNS设置成功！配置的 DNS 服务器不正确或不存在。",
+       "当前DNS：119.29.29.29",
+       true,
+       0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.label);
+    Session run(c.lines, kThreeAdapters, c.reply);
+    KeepSettings(run, c.storedIp, c.storedServers);
+    run.commands.effect = c.effect;
+    run.commands.liveLagMs = c.lagMs;
+    // Commands started in the console answer as the captured ones do.
+    run.commands.programStarts = c.reply.started;
+    run.commands.programExitCode = c.reply.exitCode;
+    run.Go();
+    const auto& w = run.console.writes;
+    const auto line = std::find_if(w.begin(), w.end(), [](const Write& write) {
+      return write.text.rfind("\r\n当前", 0) == 0 || write.text.rfind("\r\n无法", 0) == 0;
+    });
+    ASSERT_NE(line, w.end()) << run.console.Screen();
+    EXPECT_EQ(line->text, "\r\n" + c.line + "\r\n");
+    EXPECT_EQ(line->foreground, c.green ? kGreen : kRed);
+    if (!c.message.empty()) EXPECT_EQ((line - 1)->text, c.message);
+    // Reading again shows: the sign, a mark for each read, and the end of its line.
+    EXPECT_EQ(run.clock.waits, std::vector<int32_t>(c.waits, 200));
+    EXPECT_EQ(run.console.Count("正在等待设置生效"), c.waits > 0 ? 1 : 0);
+    EXPECT_EQ(run.console.Count("."), static_cast<int>(c.waits));
+    EXPECT_EQ(std::count_if(w.begin(), w.end(),
+                            [](const Write& write) { return write.text.rfind("\r\n", 0) == 0; }),
+              c.waits > 0 ? 2 : 1);
   }
 }
 

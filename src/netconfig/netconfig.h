@@ -52,6 +52,23 @@ bool WaitInterval(int32_t interval, std::optional<int32_t> unit = std::nullopt);
 // One GetInputState check; dispatches pending messages when there are any.
 void PumpPendingInput();
 
+// Time, for the waits of the dialogue's own.
+class Clock {
+ public:
+  virtual ~Clock() = default;
+  // Milliseconds since some fixed moment; they wrap around after 2^32.
+  virtual uint32_t Milliseconds() = 0;
+  // Waits that long, dispatching the thread's messages meanwhile.
+  virtual void Wait(int32_t milliseconds) = 0;
+};
+
+// The system's clock, waiting with WaitInterval.
+class SystemClock final : public Clock {
+ public:
+  uint32_t Milliseconds() override;
+  void Wait(int32_t milliseconds) override;
+};
+
 // The real runner: the system's own cmd.exe and netsh.exe, never a file of that name in the
 // program's or the current directory.
 class SystemCommandRunner final : public CommandRunner {
@@ -102,15 +119,23 @@ std::optional<Text> UnreachableDnsWarning(const Text& output);
 // untouched.
 bool JudgeRun(const CapturedRun& run, ConsoleText* failureText);
 
+// What the command printed, less one line break, in the code page it printed in; the empty
+// text when it printed nothing.
+ConsoleText PrintedText(const CapturedRun& run);
+
 // Gives the connection a static address, mask and gateway through netsh. Values or a name that
-// may not go on a command line are refused without running anything.
+// may not go on a command line are refused without running anything. `run` (when given) gets
+// the command's run, or nothing when it was refused.
 bool SetStaticAddress(CommandRunner& runner, const Text& ip, const Text& gateway, const Text& mask,
-                      std::optional<Text> name, ConsoleText* failureText);
+                      std::optional<Text> name, ConsoleText* failureText,
+                      std::optional<CapturedRun>* run = nullptr);
 
 // Gives the connection one static DNS server through netsh. A server that netsh set but that
 // did not answer its check counts as set: netsh warns and its exit code then tells nothing.
-// `notice` (when given) gets that warning's line, and is emptied otherwise.
+// `notice` (when given) gets that warning's line, and is emptied otherwise; `run` as for
+// SetStaticAddress.
 bool SetStaticDns(CommandRunner& runner, const Text& dns, std::optional<Text> name,
-                  ConsoleText* failureText, Text* notice = nullptr);
+                  ConsoleText* failureText, Text* notice = nullptr,
+                  std::optional<CapturedRun>* run = nullptr);
 
 }  // namespace ipmod

@@ -106,10 +106,10 @@ Text FailureTextFromOutput(const Text& output, uint32_t codePage) {
   }
   // Byte by byte: a letter such as "ü" (0xFC in code page 1252) is no lead byte there, and
   // taking it for one would swallow the CR after it.
-  const std::size_t last = output.rfind(kLineBreak);
-  if (last == Text::npos) return output;
-  const std::size_t at = output.find(kLineBreak, last < 2 ? 0 : last - 2);
-  return output.substr(0, at) + output.substr(at + 2);
+  Text text = output;
+  const std::size_t last = text.rfind(kLineBreak);
+  if (last != Text::npos) text.erase(text.find(kLineBreak, last < 2 ? 0 : last - 2), 2);
+  return text;
 }
 
 std::optional<Text> UnreachableDnsWarning(const Text& output) {
@@ -125,6 +125,12 @@ std::optional<Text> UnreachableDnsWarning(const Text& output) {
   return std::nullopt;
 }
 
+ConsoleText PrintedText(const CapturedRun& run) {
+  Text printed = FailureTextFromOutput(run.output, run.outputCodePage);
+  if (printed.empty()) return ConsoleText();
+  return ConsoleText().Add(std::move(printed), run.outputCodePage);
+}
+
 bool JudgeRun(const CapturedRun& run, ConsoleText* failureText) {
   // Older systems confirm with the word; today's netsh prints nothing on success and exits
   // non-zero on any error.
@@ -132,9 +138,9 @@ bool JudgeRun(const CapturedRun& run, ConsoleText* failureText) {
   if (run.started && run.exitCode == 0u) return true;
   if (failureText != nullptr) {
     // netsh's own words are shown as it printed them, in its code page.
-    Text printed = FailureTextFromOutput(run.output, run.outputCodePage);
+    ConsoleText printed = PrintedText(run);
     if (!printed.empty()) {
-      *failureText = ConsoleText().Add(std::move(printed), run.outputCodePage);
+      *failureText = std::move(printed);
     } else if (!run.started) {
       *failureText = NotStartedSentence(run.startError);
     } else if (run.exitCode) {
@@ -147,27 +153,32 @@ bool JudgeRun(const CapturedRun& run, ConsoleText* failureText) {
 }
 
 bool SetStaticAddress(CommandRunner& runner, const Text& ip, const Text& gateway, const Text& mask,
-                      std::optional<Text> name, ConsoleText* failureText) {
+                      std::optional<Text> name, ConsoleText* failureText,
+                      std::optional<CapturedRun>* run) {
+  if (run != nullptr) run->reset();
   if (!IsSafeCommandValue(ip) || !IsSafeCommandValue(gateway) || !IsSafeCommandValue(mask)) {
     return Refuse(failureText, kRefusedValue);
   }
   if (name && !IsSafeConnectionName(*name)) return Refuse(failureText, kRefusedName);
-  return JudgeRun(runner.RunCaptured(StaticAddressCommand(ip, gateway, mask, std::move(name))),
-                  failureText);
+  CapturedRun done = runner.RunCaptured(StaticAddressCommand(ip, gateway, mask, std::move(name)));
+  const bool made = JudgeRun(done, failureText);
+  if (run != nullptr) *run = std::move(done);
+  return made;
 }
 
 bool SetStaticDns(CommandRunner& runner, const Text& dns, std::optional<Text> name,
-                  ConsoleText* failureText, Text* notice) {
+                  ConsoleText* failureText, Text* notice, std::optional<CapturedRun>* run) {
+  if (run != nullptr) run->reset();
   if (notice != nullptr) notice->clear();
   if (!IsSafeCommandValue(dns)) return Refuse(failureText, kRefusedValue);
   if (name && !IsSafeConnectionName(*name)) return Refuse(failureText, kRefusedName);
-  const CapturedRun run = runner.RunCaptured(StaticDnsCommand(dns, std::move(name)));
+  CapturedRun done = runner.RunCaptured(StaticDnsCommand(dns, std::move(name)));
   // Only this command's check can warn so; the address command never counts it.
-  if (std::optional<Text> warning = UnreachableDnsWarning(run.OutputInProgramCodePage())) {
-    if (notice != nullptr) *notice = std::move(*warning);
-    return true;
-  }
-  return JudgeRun(run, failureText);
+  std::optional<Text> warning = UnreachableDnsWarning(done.OutputInProgramCodePage());
+  const bool made = warning || JudgeRun(done, failureText);
+  if (warning && notice != nullptr) *notice = std::move(*warning);
+  if (run != nullptr) *run = std::move(done);
+  return made;
 }
 
 }  // namespace ipmod

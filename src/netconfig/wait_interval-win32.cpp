@@ -77,4 +77,8 @@ void PumpPendingInput() {
   if (GetInputState()) ProcessEvents();
 }
 
+uint32_t SystemClock::Milliseconds() { return GetTickCount(); }
+
+void SystemClock::Wait(int32_t milliseconds) { WaitInterval(milliseconds); }
+
 }  // namespace ipmod

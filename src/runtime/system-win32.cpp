@@ -2,7 +2,7 @@
 #include <windows.h>
 
 #include <cstring>
-#include <map>
+#include <algorithm>
 #include <string>
 #include <utility>
 #include <vector>
@@ -134,6 +134,35 @@ Text SystemRegistry::ReadRegistryText(int32_t root, const Text& path,
   return defaultText ? std::move(*defaultText) : Text();
 }
 
+std::optional<std::vector<RegistryValue>> SystemRegistry::ReadRegistryValues(
+    int32_t root, const Text& keyPath, std::initializer_list<const char*> names) {
+  ScopedRegistryKey key;
+  if (::RegOpenKeyExA(RootKey(root), keyPath.c_str(), 0, KEY_READ, key.receive()) !=
+      ERROR_SUCCESS) {
+    return std::nullopt;
+  }
+  std::vector<RegistryValue> values;
+  for (const char* name : names) {
+    RegistryValue& value = values.emplace_back();
+    DWORD type = REG_NONE;
+    DWORD size = 0;
+    if (::RegQueryValueExA(key.get(), name, nullptr, &type, nullptr, &size) != ERROR_SUCCESS) {
+      continue;
+    }
+    value.data.assign(size, '\0');
+    DWORD read = size;
+    // A value changed in between, or unreadable, is as good as missing.
+    if (::RegQueryValueExA(key.get(), name, nullptr, &type, reinterpret_cast<BYTE*>(&value.data[0]),
+                           &read) != ERROR_SUCCESS) {
+      value.data.clear();
+      continue;
+    }
+    value.data.resize(read < size ? read : size);
+    value.type = type;
+  }
+  return values;
+}
+
 int ShowCommandForMode(std::optional<int32_t> showMode) {
   switch (showMode.value_or(2)) {
     case 1:
@@ -261,21 +290,22 @@ Text SystemFilePath(const Text& name) {
 }
 
 void* BindSystemRoutine(const char* library, const char* routine) {
-  // Kept for the whole run; called from the main thread only.
-  static std::map<std::string, ScopedModule> modules;
-  static std::map<std::pair<std::string, std::string>, void*> routines;
+  // Each library is loaded once and kept for the whole run; called from the main thread only.
+  // A handful of libraries at most, so a list does.
+  static std::vector<std::pair<Text, ScopedModule>> modules;
 
-  const std::pair<std::string, std::string> name(library, routine);
-  if (const auto bound = routines.find(name); bound != routines.end()) return bound->second;
-
-  auto loaded = modules.find(name.first);
+  auto loaded = std::find_if(modules.begin(), modules.end(),
+                             [&](const auto& entry) { return entry.first == library; });
   if (loaded == modules.end()) {
     ScopedModule module;
-    const Text path = SystemFilePath(name.first);
+    const Text path = SystemFilePath(library);
     if (!path.empty()) {
       module.reset(::LoadLibraryExA(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));
     }
-    if (module) loaded = modules.emplace(name.first, std::move(module)).first;
+    if (module) {
+      modules.emplace_back(library, std::move(module));
+      loaded = modules.end() - 1;
+    }
   }
   void* address = nullptr;
   if (loaded != modules.end()) {
@@ -284,10 +314,9 @@ void* BindSystemRoutine(const char* library, const char* routine) {
   if (address == nullptr) {
     // Put together piece by piece: the names are never read as a format.
     const Text message =
-        Text("无法找到指定DLL库文件“") + name.first + "”中的输出命令“" + name.second + "”";
+        Text("无法找到指定DLL库文件“") + library + "”中的输出命令“" + routine + "”";
     RuntimeErrorReport(message.c_str());
   }
-  routines.emplace(name, address);
   return address;
 }
 

@@ -35,6 +35,8 @@ class SystemConsole final : public Console {
 class SystemRegistry final : public RegistryReader {
  public:
   Text ReadRegistryText(int32_t root, const Text& path, std::optional<Text> defaultText) override;
+  std::optional<std::vector<RegistryValue>> ReadRegistryValues(
+      int32_t root, const Text& keyPath, std::initializer_list<const char*> names) override;
 };
 
 // Show modes 1..6 (left out: 2, below 1: 1, above 6: 6) as the system's SW_ values.

@@ -30,6 +30,7 @@ DNS_MENU = ["请选择DNS修改类型：", "1、自动获取DNS", "2、设置114
 DNS_AUTO_OK = "自动获取DNS设置成功！"
 DNS_OK = "修改DNS设置成功！"
 DNS_FAILED = "修改DNS设置失败:"
+UNREADABLE = "无法读取该连接的当前设置。"
 
 ETHERNET = "以太网 2"              # Chinese, with a blank
 OFFICE = "办公 %PATH% 100%s"       # a percent sign alone and as an environment reference
@@ -119,6 +120,16 @@ class DialogueTest(unittest.TestCase):
         """The row holding `text` reads, from `text` on, exactly `text` + `expected_rest`."""
         row, start = self.row_of(screen, text)
         self.assertEqual(screen.text(row)[start:], text + expected_rest, f"row {row}\n{screen}")
+        return row
+
+    def assert_read_back(self, screen, text, colour, after_row):
+        """The read-back line reads `text`, in `colour`, alone on the first row after `after_row`
+        that is not blank (a line end kept before it leaves one blank row). Returns its row."""
+        row = after_row + 1
+        if not screen.text(row):
+            row += 1
+        self.assertEqual(screen.text(row), text, f"row {row}\n{screen}")
+        self.assertEqual(screen.colours(row, 0, len(text)), {colour}, screen.coloured())
         return row
 
     def assert_menu_rows(self, screen, first_row):
@@ -269,12 +280,14 @@ class AddressStep(DialogueTest):
             s.type_line("0")
             screen = self.wait_menu(s)
             self.assertEqual(s.netsh_calls(), [dhcp_address_line(ETHERNET)])
-            # netsh shares the console; the program adds nothing of its own.
+            # netsh shares the console; the program adds no message of its own, only what it
+            # reads back (nothing here: the scenario keeps no stored settings).
             prompt_row, _ = self.row_of(screen, ADDRESS_PROMPT)
             self.assertEqual(screen.text(prompt_row), ADDRESS_PROMPT + "0")
             self.assertEqual(screen.text(prompt_row + 1), reply.decode().strip())
-            self.assertEqual(screen.text(prompt_row + 2), DNS_MENU[0])
-            self.assert_menu_rows(screen, prompt_row + 2)
+            read_back = self.assert_read_back(screen, UNREADABLE, "red", prompt_row + 1)
+            self.assertEqual(screen.text(read_back + 1), DNS_MENU[0])
+            self.assert_menu_rows(screen, read_back + 1)
             self.assertEqual(screen.count(ADDRESS_OK) + screen.count(ADDRESS_FAILED), 0)
 
             s.type_line("1")
@@ -285,19 +298,20 @@ class AddressStep(DialogueTest):
                              [dhcp_address_line(ETHERNET), dhcp_dns_line(ETHERNET)])
             self.assert_waits_for_final_line(s)
 
-    # label, netsh output, netsh exit code, address failure text expected after "修改失败："
-    # (None: success; a trailing "\n" marks a line end kept), DNS menu lines typed, DNS server,
-    # DNS failure text expected after "修改DNS设置失败:" (None: success)
+    # Without stored settings to read back the verdict is netsh's word. label, netsh output,
+    # netsh exit code, address failure text expected after "修改失败：" (None: success; a
+    # trailing "\n" marks a line end kept), DNS menu lines typed, DNS server, DNS failure text
+    # expected after "修改DNS设置失败:" (None: success)
     VERDICTS = [
         ("confirmed", gbk("确定。\r\n"), 0, None, ["2"], "114.114.114.114", None),
         ("confirmed despite exit code", gbk("警告：确定已保存。\r\n"), 1, None, ["3"],
          "119.29.29.29", None),
         ("silent success", b"", 0, None, ["4", "203.0.113.53"], "203.0.113.53", None),
         ("English success", b"Ok.\r\n", 0, None, ["3"], "119.29.29.29", None),
-        # Less one CR LF: of CR LF CR LF one stays, so the menu starts on the next row.
+        # Less one CR LF: of CR LF CR LF one stays, so a blank row follows.
         ("message and blank line", gbk("对象已存在。\r\n\r\n"), 1, "对象已存在。\n", ["2"],
          "114.114.114.114", "对象已存在。"),
-        # A single line loses its line end: the menu follows on the same row.
+        # A single line loses its line end: the read-back line follows on the next row.
         ("one line", gbk("参数错误。\r\n"), 1, "参数错误。", ["4", "198.51.100.53"],
          "198.51.100.53", "参数错误。"),
     ]
@@ -312,29 +326,23 @@ class AddressStep(DialogueTest):
                 screen = self.wait_menu(s)
                 self.assertEqual(s.netsh_calls(), [static_address_line(
                     ETHERNET, "192.0.2.50", "255.255.255.0", "192.0.2.1")])
-                if address_failure is None:
-                    row = self.assert_row_from(screen, ADDRESS_OK, DNS_MENU[0])
-                    self.assert_coloured(screen, ADDRESS_OK, "yellow")
-                    self.assert_menu_rows(screen, row)
-                else:
-                    message = address_failure.rstrip("\n")
-                    line_end_kept = address_failure.endswith("\n")
-                    # With its line end kept the message ends its row and the menu starts on
-                    # the next one; without it the menu follows on the same row.
-                    row = self.assert_row_from(screen, ADDRESS_FAILED + message,
-                                               "" if line_end_kept else DNS_MENU[0])
-                    self.assert_coloured(screen, ADDRESS_FAILED + message, "yellow")
-                    menu_row = row + 1 if line_end_kept else row
-                    if line_end_kept:
-                        self.assertEqual(screen.text(menu_row), DNS_MENU[0])
-                    self.assert_menu_rows(screen, menu_row)
+                message = ADDRESS_OK if address_failure is None else \
+                    ADDRESS_FAILED + address_failure.rstrip("\n")
+                row = self.assert_row_from(screen, message, "")
+                self.assert_coloured(screen, message, "yellow")
+                read_back = self.assert_read_back(screen, UNREADABLE, "red", row)
+                self.assertEqual(read_back - row, 2 if (address_failure or "").endswith("\n")
+                                 else 1, f"\n{screen}")
+                self.assertEqual(screen.text(read_back + 1), DNS_MENU[0])
+                self.assert_menu_rows(screen, read_back + 1)
 
                 for line in dns_lines:
                     s.type_line(line)
                 expected = DNS_OK if dns_failure is None else DNS_FAILED + dns_failure
-                screen = self.wait_dns_result(s)
-                self.assert_row_from(screen, expected, "")
+                screen = s.wait_for(UNREADABLE, 2)
+                row = self.assert_row_from(screen, expected, "")
                 self.assert_coloured(screen, expected, "yellow")
+                self.assert_read_back(screen, UNREADABLE, "red", row)
                 self.assertEqual(s.netsh_calls()[1:], [static_dns_line(ETHERNET, server)])
                 self.assert_waits_for_final_line(s)
 

@@ -1,0 +1,74 @@
+#include "adapters/connection_settings.h"
+
+#include <utility>
+
+namespace ipmod {
+
+namespace {
+
+const char kInterfacesKey[] =
+    "SYSTEM\\CurrentControlSet\\Services\\Tcpip\\Parameters\\Interfaces\\";
+
+// The values read, in the order ReadConnectionSettings names them.
+enum StoredValue {
+  kEnableDhcp,
+  kIpAddress,
+  kSubnetMask,
+  kDefaultGateway,
+  kNameServer,
+  kDhcpIpAddress,
+  kStoredValues
+};
+
+// NameServer holds the servers separated by commas (blanks on older systems).
+std::vector<Text> SplitServers(const std::vector<Text>& stored) {
+  std::vector<Text> servers;
+  for (const Text& text : stored) {
+    std::size_t begin = 0;
+    while (begin <= text.size()) {
+      std::size_t end = text.find_first_of(", ", begin);
+      if (end == Text::npos) end = text.size();
+      if (end > begin) servers.push_back(text.substr(begin, end - begin));
+      begin = end + 1;
+    }
+  }
+  return servers;
+}
+
+StoredSettings ToStoredSettings(const std::vector<RegistryValue>& values) {
+  StoredSettings stored;
+  stored.dhcp = RegistryNumber(values[kEnableDhcp]).value_or(0) != 0;
+  stored.addresses = RegistryStrings(values[kIpAddress]);
+  stored.masks = RegistryStrings(values[kSubnetMask]);
+  stored.gateways = RegistryStrings(values[kDefaultGateway]);
+  stored.nameServers = SplitServers(RegistryStrings(values[kNameServer]));
+  const std::vector<Text> lease = RegistryStrings(values[kDhcpIpAddress]);
+  if (!lease.empty()) stored.leaseAddress = lease.front();
+  return stored;
+}
+
+}  // namespace
+
+Text InterfaceSettingsKey(const Text& adapterName) { return kInterfacesKey + adapterName; }
+
+ConnectionSettings ReadConnectionSettings(AdapterSource& source, RegistryReader& registry,
+                                          const Text& adapterName) {
+  ConnectionSettings settings;
+  // Without a name the key would be the list of every adapter's.
+  if (adapterName.empty()) return settings;
+  const std::optional<std::vector<RegistryValue>> values = registry.ReadRegistryValues(
+      kLocalMachine, InterfaceSettingsKey(adapterName),
+      {"EnableDHCP", "IPAddress", "SubnetMask", "DefaultGateway", "NameServer", "DhcpIPAddress"});
+  if (values && values->size() == kStoredValues) settings.stored = ToStoredSettings(*values);
+  if (const std::optional<std::vector<AdapterNode>> nodes = source.ReadAdapters()) {
+    for (const AdapterNode& node : *nodes) {
+      if (ToText(node.AdapterName) != adapterName) continue;
+      settings.live =
+          LiveSettings{ToText(node.IpAddress), ToText(node.IpMask), ToText(node.Gateway)};
+      break;
+    }
+  }
+  return settings;
+}
+
+}  // namespace ipmod

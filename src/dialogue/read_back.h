@@ -1,0 +1,44 @@
+// What a change asked of a connection, held against the settings read back after it.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string_view>
+
+#include "adapters/connection_settings.h"
+#include "runtime/text.h"
+
+namespace ipmod {
+
+// One change of the dialogue, with the values as the operator typed them.
+struct Request {
+  enum Kind { kDhcpAddress, kStaticAddress, kAutomaticDns, kStaticDns };
+  Kind kind;
+  std::string_view address = {};  // static address: address, mask and gateway
+  std::string_view mask = {};
+  std::string_view gateway = {};
+  std::string_view server = {};  // static DNS server
+};
+
+struct ReadBack {
+  bool readable = false;  // the connection's settings could be read
+  bool inEffect = false;  // they hold the state asked for, and what is live agrees
+  bool settling = false;  // the state asked for is stored but the live state has not followed
+  Text line;              // what to show of them, without line breaks
+};
+
+// A dotted IPv4 address (four decimal parts of at most 255, blanks around it allowed) as a
+// number; nothing for anything else.
+std::optional<uint32_t> ParseIpv4(std::string_view text);
+
+// Compares as IPv4 values:
+// - DHCP address: DHCP on;
+// - static address: DHCP off, the address with the mask among the stored ones, the gateway
+//   among the stored gateways;
+// - automatic DNS: no static DNS server stored;
+// - static DNS: the server is the first static one stored.
+// The address is in effect when the live address is the stored one (for DHCP: the lease's,
+// when one is stored); DNS servers are judged by what is stored.
+ReadBack JudgeReadBack(const Request& request, const ConnectionSettings& settings);
+
+}  // namespace ipmod

@@ -1,0 +1,131 @@
+#include "dialogue/read_back.h"
+
+#include <gtest/gtest.h>
+
+namespace ipmod {
+namespace {
+
+TEST(ParseIpv4Test, DottedDecimalOnly) {
+  const struct {
+    Text text;
+    std::optional<uint32_t> value;
+  } cases[] = {
+      {"192.0.2.50", 0xC0000232u},
+      {"0.0.0.0", 0u},
+      {"255.255.255.255", 0xFFFFFFFFu},
+      {" 192.0.2.50\t", 0xC0000232u},
+      {"192.000.002.050", 0xC0000232u},
+      {"256.0.0.1", std::nullopt},
+      {"192.0.2", std::nullopt},
+      {"192.0.2.50.1", std::nullopt},
+      {"192.0.2.", std::nullopt},
+      {"192..2.50", std::nullopt},
+      {"1920.0.2.5", std::nullopt},
+      {"192.0.2.50x", std::nullopt},
+      {"", std::nullopt},
+      {"-1.0.0.0", std::nullopt},
+      {"192.0. 2.50", std::nullopt},
+      {"\xA3\xB1.0.0.1", std::nullopt},
+  };
+  for (const auto& c : cases) EXPECT_EQ(ParseIpv4(c.text), c.value) << c.text;
+}
+
+StoredSettings Static(std::vector<Text> addresses, std::vector<Text> masks,
+                      std::vector<Text> gateways, std::vector<Text> dns = {}) {
+  return {false, std::move(addresses), std::move(masks), std::move(gateways), std::move(dns), ""};
+}
+
+StoredSettings Dhcp(Text lease, std::vector<Text> dns = {}) {
+  return {true, {"0.0.0.0"}, {"0.0.0.0"}, {}, std::move(dns), std::move(lease)};
+}
+
+TEST(JudgeReadBackTest, HoldsWhatWasAskedAgainstWhatIsStoredAndLive) {
+  const Request dhcp{Request::kDhcpAddress, "", "", "", ""};
+  const Request address{Request::kStaticAddress, "192.0.2.50", "255.255.255.0", "192.0.2.1", ""};
+  const Request automaticDns{Request::kAutomaticDns, "", "", "", ""};
+  const Request dns{Request::kStaticDns, "", "", "", "114.114.114.114"};
+  const LiveSettings live50{"192.0.2.50", "255.255.255.0", "192.0.2.1"};
+  const LiveSettings live10{"192.0.2.10", "255.255.255.0", "192.0.2.1"};
+  const LiveSettings none{"0.0.0.0", "0.0.0.0", ""};
+  const StoredSettings asked = Static({"192.0.2.50"}, {"255.255.255.0"}, {"192.0.2.1"});
+  const char kStaticLine[] = "当前设置：IP：192.0.2.50，子网掩码：255.255.255.0，网关：192.0.2.1";
+  const struct {
+    const char* label;
+    Request request;
+    std::optional<StoredSettings> stored;
+    std::optional<LiveSettings> live;
+    bool inEffect;
+    bool settling;
+    Text line;
+  } cases[] = {
+      {"static, stored and live", address, asked, live50, true, false, kStaticLine},
+      // Compared as addresses, not as typed: blanks and leading zeros do not matter.
+      {"typed differently",
+       {Request::kStaticAddress, " 192.000.2.050", "255.255.255.000", "192.0.2.001 ", ""},
+       asked,
+       live50,
+       true,
+       false,
+       kStaticLine},
+      {"among several", address,
+       Static({"198.51.100.7", "192.0.2.50"}, {"255.255.255.0", "255.255.255.0"},
+              {"198.51.100.1", "192.0.2.1"}),
+       LiveSettings{"198.51.100.7", "255.255.255.0", "198.51.100.1"}, true, false,
+       "当前设置：IP：198.51.100.7，子网掩码：255.255.255.0，网关：198.51.100.1"},
+      {"stored, not yet live", address, asked, live10, false, true,
+       Text(kStaticLine) + "（未生效，正在使用：192.0.2.10）"},
+      {"stored, no live address", address, asked, none, false, true,
+       Text(kStaticLine) + "（未生效，正在使用：无）"},
+      {"another mask", address, Static({"192.0.2.50"}, {"255.255.0.0"}, {"192.0.2.1"}), live50,
+       false, false, "当前设置：IP：192.0.2.50，子网掩码：255.255.0.0，网关：192.0.2.1"},
+      {"no gateway", address, Static({"192.0.2.50"}, {"255.255.255.0"}, {}), live50, false, false,
+       "当前设置：IP：192.0.2.50，子网掩码：255.255.255.0，网关：无"},
+      {"nothing stored", address, Static({}, {}, {}), none, false, false,
+       "当前设置：IP：无，子网掩码：无，网关：无"},
+      {"typed value no address",
+       {Request::kStaticAddress, "abc", "255.255.255.0", "192.0.2.1", ""},
+       asked,
+       live50,
+       false,
+       false,
+       kStaticLine},
+      {"static asked, DHCP on", address, Dhcp("192.0.2.200"),
+       LiveSettings{"192.0.2.200", "255.255.255.0", "192.0.2.1"}, false, false,
+       "当前设置：自动获取IP地址，IP：192.0.2.200"},
+      {"DHCP with its lease", dhcp, Dhcp("192.0.2.200"),
+       LiveSettings{"192.0.2.200", "255.255.255.0", "192.0.2.1"}, true, false,
+       "当前设置：自动获取IP地址，IP：192.0.2.200"},
+      {"DHCP, lease not yet live", dhcp, Dhcp("192.0.2.200"), live10, false, true,
+       "当前设置：自动获取IP地址（未生效，正在使用：192.0.2.10）"},
+      {"DHCP, no lease yet", dhcp, Dhcp(""), none, true, true, "当前设置：自动获取IP地址"},
+      {"DHCP, lease unknown", dhcp, Dhcp("0.0.0.0"), live10, true, false,
+       "当前设置：自动获取IP地址，IP：192.0.2.10"},
+      {"DHCP asked, static stored", dhcp, asked, live50, false, false, kStaticLine},
+      {"automatic DNS", automaticDns, asked, live50, true, false, "当前DNS：自动获取"},
+      {"automatic DNS asked, static stored", automaticDns,
+       Static({"192.0.2.50"}, {"255.255.255.0"}, {"192.0.2.1"}, {"192.0.2.53", "198.51.100.53"}),
+       live50, false, false, "当前DNS：192.0.2.53，198.51.100.53"},
+      {"static DNS first", dns,
+       Static({"192.0.2.50"}, {"255.255.255.0"}, {"192.0.2.1"}, {"114.114.114.114", "192.0.2.53"}),
+       live50, true, false, "当前DNS：114.114.114.114，192.0.2.53"},
+      {"static DNS second", dns,
+       Static({"192.0.2.50"}, {"255.255.255.0"}, {"192.0.2.1"}, {"192.0.2.53", "114.114.114.114"}),
+       live50, false, false, "当前DNS：192.0.2.53，114.114.114.114"},
+      // DNS is judged by what is stored, whatever the live address.
+      {"static DNS on DHCP", dns, Dhcp("192.0.2.200", {"114.114.114.114"}), none, true, false,
+       "当前DNS：114.114.114.114"},
+      {"no stored settings", address, std::nullopt, live50, false, false,
+       "无法读取该连接的当前设置。"},
+      {"adapter gone", dns, asked, std::nullopt, false, false, "无法读取该连接的当前设置。"},
+  };
+  for (const auto& c : cases) {
+    const ReadBack got = JudgeReadBack(c.request, {c.stored, c.live});
+    EXPECT_EQ(got.readable, c.stored && c.live) << c.label;
+    EXPECT_EQ(got.inEffect, c.inEffect) << c.label;
+    EXPECT_EQ(got.settling, c.settling) << c.label;
+    EXPECT_EQ(got.line, c.line) << c.label;
+  }
+}
+
+}  // namespace
+}  // namespace ipmod
