@@ -403,6 +403,31 @@ TEST_F(ReadRegistryTextTest, RootCodesNameTheSystemsRoots) {
   }
 }
 
+TEST_F(ReadRegistryTextTest, ReadsValuesOfAKeyAsStoredWithoutChangingThem) {
+  const DWORD number = 1;
+  Set(HKEY_LOCAL_MACHINE, key_, "multi", REG_MULTI_SZ,
+      "192.0.2.50\0"
+      "192.0.2.51\0",
+      23);
+  Set(HKEY_LOCAL_MACHINE, key_, "number", REG_DWORD, &number, sizeof number);
+  SetText(HKEY_LOCAL_MACHINE, key_, "expand", REG_EXPAND_SZ, "%IPMOD_REGISTRY_TEST%");
+  SystemRegistry registry;
+  const std::optional<std::vector<RegistryValue>> values =
+      registry.ReadRegistryValues(kLocalMachine, key_, {"multi", "missing", "number", "expand"});
+  ASSERT_TRUE(values);
+  ASSERT_EQ(values->size(), 4u);
+  EXPECT_EQ((*values)[0].type, kRegMultiSz);
+  EXPECT_EQ((*values)[0].data, std::string("192.0.2.50\0"
+                                           "192.0.2.51\0",
+                                           23));
+  EXPECT_EQ((*values)[1].type, 0u);
+  EXPECT_EQ((*values)[1].data, "");
+  EXPECT_EQ(RegistryNumber((*values)[2]), 1u);
+  // As stored: nothing is expanded.
+  EXPECT_EQ((*values)[3].data, std::string("%IPMOD_REGISTRY_TEST%", 22));
+  EXPECT_FALSE(registry.ReadRegistryValues(kLocalMachine, key_ + "\\no such key", {"multi"}));
+}
+
 TEST_F(ReadRegistryTextTest, APathWithoutBackslashIsAValueOfTheRootItself) {
   // HKEY_USERS holds keys only; a value name alone is looked up in the root and not found,
   // while a key path of the same name would be.
@@ -501,7 +526,7 @@ TEST(ToProgramCodePageTest, ReadsCommandOutputInItsCodePageAsGbk) {
       {936, "\xC8\xB7\xB6\xA8\x81", "\xC8\xB7\xB6\xA8\x81"},  // as it stands, a lone byte too
       {65001, "\xE7\xA1\xAE\xE5\xAE\x9A\r\n", "确定\r\n"},
       {1252, "caf\xE9 Ok.", "caf\xA8\xA6 Ok."},  // pinyin e-acute is in GBK
-      {65001, "\xE0\xB8\x81", "?"},  // a Thai letter is not
+      {65001, "\xE0\xB8\x81", "?"},              // a Thai letter is not
       {437, "Ok.\r\n", "Ok.\r\n"},
   };
   for (const auto& c : cases) {
