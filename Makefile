@@ -1,17 +1,25 @@
-# make run  - installs what is missing, builds, and starts ipmod in this terminal (under Wine
-#             on Linux; Wine's netsh changes nothing).
+# make run  - installs what is missing, builds, and starts ipmod in this terminal under Wine, in
+#             a sandbox like the end-to-end tests' (two made-up connections in a network
+#             namespace, the stand-in netsh as a model of Windows); needs root.
+# make run-wine - starts it under Wine against Wine's own view of this machine instead (whose
+#             netsh changes nothing).
 # make test - installs what is missing, builds every preset and runs every test (a 10 s run of
 #             each fuzz target included).
 # make fuzz - runs each fuzz target for FUZZ_SECONDS (120) with its corpus in build/fuzz/fuzz.
 PRESETS := host win64 win32 fuzz
 FUZZ_SECONDS ?= 120
 
-.PHONY: run test fuzz bench deps $(addprefix test-,$(PRESETS))
+.PHONY: run run-wine test fuzz bench deps $(addprefix test-,$(PRESETS))
 
 deps:
 	@tools/install-deps
 
 run: deps
+	cmake --preset win64 >/dev/null
+	cmake --build --preset win64 --target ipmod fake-netsh
+	@tools/sandbox-run build/win64/ipmod.exe build/win64/tools/fake-netsh/netsh.exe
+
+run-wine: deps
 	cmake --preset win64 >/dev/null
 	cmake --build --preset win64 --target ipmod
 	@tools/wine-run build/run-wineprefix build/win64/ipmod.exe

@@ -2,22 +2,26 @@
 """End-to-end runs of ipmod.exe, the 32-bit or the 64-bit build, under Wine, one isolated
 scenario at a time.
 
-Each `Scenario` gets:
+Each `Scenario` gets a `Sandbox`:
 - a network namespace with made-up adapters (port-less bridges with fixed MACs, documentation
   range addresses, IPv6 off, a default route, a resolv.conf of its own);
 - a Wine prefix copied from one golden prefix per test run, whose netsh.exe in system32 and
   syswow64 (the system directory of 32-bit programs) is the project's stand-in netsh (used
   because WINEDLLOVERRIDES says netsh.exe=n);
-- the connection names seeded into the prefix's registry, with `reg add` run inside the
-  namespace;
-- a copy of ipmod.exe in a folder of its own, started inside the namespace in a tmux console
-  of 120x40 on a private socket, or with standard input from a FIFO and/or standard output to a
-  file.
+- the connection names, and on request each adapter's stored settings as Windows keeps them,
+  seeded into the prefix's registry by one `reg import` run inside the namespace;
+- the stand-in told its mode: answering as told (the default), or a model of Windows whose
+  accepted commands change the stored settings and, through tests/e2e/live-change.sh, the
+  namespace's live addresses, routes and resolv.conf;
+- a copy of ipmod.exe in a folder of its own;
+and the program, started inside the namespace in a tmux console of 120x40 on a private socket,
+or with standard input from a FIFO and/or standard output to a file. (tools/sandbox-run starts
+it in a Sandbox in the terminal instead.)
 
 The test drives it by typing lines, polls the pane for expected text, reads the screen back
-with colours, the stand-in's call log and the program's exit status. Everything a scenario made
-is removed when it ends, whatever happened; leftovers of aborted runs (owner process gone) are
-removed on the next run.
+with colours, the stand-in's call log, the stored and live settings and the program's exit
+status. Everything a scenario made is removed when it ends, whatever happened; leftovers of
+aborted runs (owner process gone) are removed on the next run.
 
 Settings come from the environment:
   IPMOD_E2E_PROGRAM   path of the built ipmod.exe (either build)
@@ -36,6 +40,7 @@ Command line (used by CTest):
 
 import atexit
 import fcntl
+import ipaddress
 import json
 import os
 import re
@@ -46,7 +51,7 @@ import subprocess
 import sys
 import time
 from dataclasses import dataclass
-from typing import Dict, List, Optional, Sequence
+from typing import Dict, List, Optional, Sequence, Union
 
 # The Wine and console support shared with the other suites that drive a program in tmux.
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
@@ -57,6 +62,9 @@ from wineconsole import (WINE, WINESERVER, Console, HarnessError, poll,  # noqa:
 TAG = "ipmod-e2e"
 CONNECTION_KEY = ("HKLM\\SYSTEM\\CurrentControlSet\\Control\\Network\\"
                   "{4D36E972-E325-11CE-BFC1-08002BE10318}\\%s\\Connection")
+INTERFACES_KEY = "HKLM\\SYSTEM\\CurrentControlSet\\Services\\Tcpip\\Parameters\\Interfaces\\%s"
+# The stand-in netsh's live half: run natively by Wine inside the scenario's namespaces.
+LIVE_CHANGE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "live-change.sh")
 
 # Files of a prefix that Wine never writes after wineboot: scenario copies share them with the
 # golden prefix through hard links. Everything else (the registry files above all, which Wine
@@ -241,6 +249,8 @@ class Adapter:
     mac: str
     address: str                   # with prefix length, e.g. "192.0.2.10/24"
     name: Optional[str] = None     # connection name in the registry; None: no Connection key
+    dhcp: bool = False             # stored settings: on DHCP, its address a lease
+    auto_dns: bool = False         # stored settings: DNS automatic (NameServer "")
     ifindex: int = 0               # filled in when the link exists
 
     @property
@@ -338,60 +348,92 @@ def _teardown(ident: str, directory: str, socket: str) -> List[str]:
 
 DEFAULT_DNS = ("192.0.2.53", "198.51.100.53")
 
+# The stand-in's modes (tools/fake-netsh/netsh.cpp): "script" changes nothing and answers as
+# told; "windows" models Windows (stored values and live state); "stored" changes the stored
+# values only; "claim" says it succeeded and changes nothing.
+NETSH_MODES = ("script", "windows", "stored", "claim")
 
-class Scenario(Console):
-    """One run of ipmod.exe on its own adapters, prefix and console. Use as a context manager;
-    type, wait for text and read the screen and exit status as with any Console.
 
-    stdin:  "console" (typed in the pane) or "fifo" (`send`/`close_input`)
-    stdout: "console" or "file" (read with `output_bytes`)
+@dataclass
+class Lease:
+    """What a switch to DHCP gets from the stand-in netsh (FAKE_NETSH_LEASE); the DHCP server
+    stored is the gateway. PENDING_LEASE: no address, no gateway (no DHCP server answers)."""
+    address: str
+    mask: str = "255.255.255.0"
+    gateway: str = "0.0.0.0"
+    dns: Sequence[str] = ()
+
+    def value(self) -> str:
+        return " ".join([self.address, self.mask, self.gateway, *self.dns])
+
+
+PENDING_LEASE = Lease("0.0.0.0", "0.0.0.0", "0.0.0.0")
+
+
+@dataclass
+class Live:
+    """An adapter's live state in the namespace, as Wine's GetAdaptersInfo reports it."""
+    addresses: List[str]   # with prefix length, first one first, e.g. ["192.0.2.50/24"]
+    gateway: Optional[str]  # of the adapter's default route; None without one
+
+
+class Sandbox:
+    """The world of one run of ipmod.exe, without a console: its adapters in a network
+    namespace, a Wine prefix of its own with the stand-in netsh, the connection names (and,
+    with stored=True, the stored settings) in its registry, and the program in a folder of its
+    own. Use as a context manager; everything is removed at the end, whatever happened.
+
+    adapters, gateway, dns: the namespace's links, default route and resolv.conf
     replies: stand-in netsh answer per call number (1-based); `default_reply` for the rest
     planted: folder of the program also holds the marker program as netsh.exe, netsh.com,
              cmd.exe, and a netsh.bat, and a folder at the front of PATH (`path_front`) holds
              netsh.exe and netsh.bat; whatever of them runs appends to `planted_calls`
-    environment: variables set for every Wine command of the scenario (e.g. another LANG)
-    console_state: the program runs inside `cmd /c`, between two runs of the marker program
-             that log the console's code pages and colours (`console_states`)
-    code_page: with console_state, `chcp` gives the console this code page first
+    environment: variables set for every Wine command (e.g. another LANG); they win over all
+    stored: seed each adapter's Tcpip Interfaces values as Windows keeps them, consistent with
+             the namespace (`seeded_settings`); Adapter.dhcp and Adapter.auto_dns say how
+    mode: the stand-in's mode (NETSH_MODES) for every call; default "windows" with stored
+             settings, else unset ("script": the behaviour of the reply settings alone)
+    modes: the mode per call number (1-based), over `mode`
+    lease: what a switch to DHCP gets; default: address .100 of the subnet of the adapter that
+             holds the gateway (or of the first adapter), that gateway, the scenario's DNS
+    Whenever stored settings or a mode are asked for, the stand-in also gets the live-change
+    script (tests/e2e/live-change.sh) and the lease.
     """
 
     def __init__(self, adapters: Sequence[Adapter], *, gateway: str = "192.0.2.1",
                  dns: Sequence[str] = DEFAULT_DNS, replies: Optional[Dict[int, Reply]] = None,
-                 default_reply: Optional[Reply] = None, stdin: str = "console",
-                 stdout: str = "console", planted: bool = False,
-                 environment: Optional[Dict[str, str]] = None, console_state: bool = False,
-                 code_page: Optional[int] = None, config: Optional[Config] = None):
-        assert stdin in ("console", "fifo") and stdout in ("console", "file")
+                 default_reply: Optional[Reply] = None, planted: bool = False,
+                 environment: Optional[Dict[str, str]] = None, stored: bool = False,
+                 mode: Optional[str] = None, modes: Optional[Dict[int, str]] = None,
+                 lease: Optional[Lease] = None, config: Optional[Config] = None):
+        for asked in [mode, *(modes or {}).values()]:
+            assert asked is None or asked in NETSH_MODES, asked
         self.config = config or Config.from_environment()
         self.adapters = list(adapters)
         self.gateway = gateway
         self.dns = list(dns)
         self.replies = dict(replies or {})
         self.default_reply = default_reply
-        self.stdin = stdin
-        self.stdout = stdout
         self.planted = planted
         self.environment = dict(environment or {})
-        self.console_state = console_state
-        self.code_page = code_page
-        assert code_page is None or console_state
+        self.stored = stored
+        self.mode = mode if mode is not None else ("windows" if stored else None)
+        self.modes = dict(modes or {})
+        self.lease = lease
         self.ident = _scenario_id()
-        # The socket stays short whatever the work folder (a socket path has a length limit).
-        super().__init__(os.path.join(self.config.work_root, self.ident),
-                         f"/tmp/{self.ident}.sock")
+        self.directory = os.path.join(self.config.work_root, self.ident)
+        # Where a console of the scenario has its tmux socket (kept short: a socket path has a
+        # length limit); the teardown ends a server there if one runs.
+        self.socket = f"/tmp/{self.ident}.sock"
         self.prefix = os.path.join(self.directory, "prefix")
         self.app = os.path.join(self.directory, "app")
         self.path_front = os.path.join(self.directory, "path-front")
         self.log_path = os.path.join(self.directory, "netsh.log")
         self.planted_log_path = os.path.join(self.directory, "planted.log")
-        self.output_path = os.path.join(self.directory, "output.bin")
-        self.fifo_path = os.path.join(self.directory, "input.fifo")
-        self._fifo: Optional[int] = None
-        self.started_at = 0.0
 
     # -- life cycle
 
-    def __enter__(self) -> "Scenario":
+    def __enter__(self):
         global _leftovers_cleaned
         check_machine()
         if not _leftovers_cleaned:
@@ -418,30 +460,23 @@ class Scenario(Console):
             raise HarnessError(f"cleanup of {self.ident}: " + "; ".join(problems))
         return False
 
+    def _launch(self) -> None:
+        """Starts what runs in the sandbox once it is set up; nothing here."""
+
     def _cleanup(self) -> List[str]:
-        if self._fifo is not None:
-            try:
-                os.close(self._fifo)
-            except OSError:
-                pass
-            self._fifo = None
         return _teardown(self.ident, self.directory, self.socket)
 
     def diagnostics(self) -> str:
-        """What the scenario shows now: screen with colours, netsh log, exit status."""
-        parts = [f"--- scenario {self.ident}"]
-        try:
-            screen = self.screen() if os.path.exists(self.socket) else self.last_screen
-            if screen is not None:
-                parts.append("screen:\n" + screen.coloured())
-        except Exception as err:  # diagnostics must not hide the original failure
-            parts.append(f"screen unavailable: {err}")
+        """What the sandbox shows now (for failure reports)."""
+        return "\n".join([f"--- scenario {self.ident}", *self._logs()]) + "\n"
+
+    def _logs(self) -> List[str]:
+        parts = []
         if os.path.exists(self.log_path):
             parts.append(f"netsh log: {self.netsh_calls()!r}")
         if os.path.exists(self.planted_log_path):
             parts.append(f"planted log: {self.planted_calls()!r}")
-        parts.append(f"exit status: {self.exit_status()!r}")
-        return "\n".join(parts) + "\n"
+        return parts
 
     # -- set-up steps
 
@@ -468,42 +503,55 @@ class Scenario(Console):
         with open(f"/etc/netns/{ns}/resolv.conf", "w") as resolv:
             resolv.write("".join(f"nameserver {server}\n" for server in self.dns))
 
-    def run_wine(self, *args: str, timeout=60) -> None:
+    def command(self, *args: str) -> List[str]:
+        """The Linux command line that runs the Wine command `args` inside the namespace, with
+        the prefix and the environment of the sandbox."""
+        env = self._environment()
+        return (["ip", "netns", "exec", self.ident, "env", "-i"] +
+                [f"{k}={v}" for k, v in env.items()] + [WINE, *args])
+
+    def run_wine(self, *args: str, timeout=60, check=True) -> int:
         """Runs a Wine command inside the scenario's namespace, prefix and environment (the
-        program's own, stand-in settings included); raises HarnessError when it fails.
+        program's own, stand-in settings included) and returns its exit code; with check,
+        raises HarnessError when it fails.
 
         Its output goes to a file, not a pipe: the wineserver it starts inherits the handles
         and would hold a pipe open for as long as it lingers."""
-        env = self._environment()
-        command = ["ip", "netns", "exec", self.ident, "env", "-i"]
-        command += [f"{k}={v}" for k, v in env.items()] + [WINE, *args]
+        command = self.command(*args)
         with open(os.path.join(self.directory, "wine-command.log"), "w+b") as log:
             try:
                 code = subprocess.call(command, stdin=subprocess.DEVNULL, stdout=log,
                                        stderr=subprocess.STDOUT, timeout=timeout)
             except subprocess.TimeoutExpired as err:
                 raise HarnessError(f"timed out after {timeout}s: {shlex.join(command)}") from err
-            if code != 0:
+            if code != 0 and check:
                 log.seek(0)
                 raise HarnessError(f"exit {code}: {shlex.join(command)}\n"
                                    + log.read().decode(errors="replace"))
+        return code
 
     def _seed_registry(self) -> None:
+        """Writes the connection names, and the stored settings when asked for, with one
+        `reg import` (a run of reg per value would cost about 60 ms each)."""
+        keys: Dict[str, RegistryValues] = {}
         for adapter in self.adapters:
-            if adapter.name is None:
-                continue
-            self.run_wine("reg", "add", CONNECTION_KEY % adapter.adapter_name, "/v", "Name",
-                       "/t", "REG_SZ", "/d", adapter.name, "/f")
+            if adapter.name is not None:
+                keys[CONNECTION_KEY % adapter.adapter_name] = {"Name": adapter.name}
+            if self.stored:
+                keys[INTERFACES_KEY % adapter.adapter_name] = self.seeded_settings(adapter)
+        if not keys:
+            return
+        path = os.path.join(self.directory, "seed.reg")
+        with open(path, "wb") as out:
+            out.write(registry_file(keys))
+        self.run_wine("reg", "import", windows_path(path))
 
     def _prepare_app(self) -> None:
         os.makedirs(self.app)
         shutil.copy2(self.config.program, os.path.join(self.app, "ipmod.exe"))
-        if self.planted or self.console_state:
+        if self.planted:
             if not self.config.planted:
                 raise HarnessError("set IPMOD_E2E_PLANTED to the built marker program")
-        if self.console_state:
-            shutil.copy2(self.config.planted, os.path.join(self.app, "console-state.exe"))
-        if self.planted:
             os.makedirs(self.path_front)
             for folder, names in ((self.app, ("netsh.exe", "netsh.com", "cmd.exe")),
                                   (self.path_front, ("netsh.exe",))):
@@ -517,7 +565,7 @@ class Scenario(Console):
         """The environment of every Wine command of the scenario; writes the reply files."""
         extra = {"FAKE_NETSH_LOG": windows_path(self.log_path),
                  "IPMOD_E2E_PLANTED_LOG": windows_path(self.planted_log_path),
-                 "TERM": "screen", **self.environment}
+                 "TERM": "screen"}
         if self.planted:
             # Wine puts WINEPATH in front of the Windows PATH it gives the program.
             extra["WINEPATH"] = windows_path(self.path_front)
@@ -531,7 +579,160 @@ class Scenario(Console):
                 out.write(reply.output)
             extra["FAKE_NETSH_REPLY" + suffix] = windows_path(path)
             extra["FAKE_NETSH_EXIT" + suffix] = str(reply.exit_code)
-        return wine_environment(self.prefix, extra)
+        if self.mode is not None or self.modes:
+            if self.mode is not None:
+                extra["FAKE_NETSH_MODE"] = self.mode
+            for number, mode in self.modes.items():
+                extra[f"FAKE_NETSH_MODE_{number}"] = mode
+            extra["FAKE_NETSH_LIVE"] = windows_path(LIVE_CHANGE)
+            extra["FAKE_NETSH_LEASE"] = (self.lease or self.default_lease()).value()
+        return wine_environment(self.prefix, {**extra, **self.environment})
+
+    # -- stored settings
+
+    def _subnet(self, adapter: Adapter) -> ipaddress.IPv4Network:
+        return ipaddress.ip_interface(adapter.address).network
+
+    def gateway_adapter(self) -> Optional[Adapter]:
+        """The adapter whose subnet holds the scenario's gateway (the default route's link)."""
+        if not self.gateway:
+            return None
+        gateway = ipaddress.ip_address(self.gateway)
+        return next((a for a in self.adapters if gateway in self._subnet(a)), None)
+
+    def default_lease(self) -> Lease:
+        adapter = self.gateway_adapter() or (self.adapters[0] if self.adapters else None)
+        if adapter is None:
+            return PENDING_LEASE
+        subnet = self._subnet(adapter)
+        gateway = self.gateway if adapter is self.gateway_adapter() else "0.0.0.0"
+        return Lease(str(subnet.network_address + 100), str(subnet.netmask), gateway, self.dns)
+
+    def seeded_settings(self, adapter: Adapter) -> "RegistryValues":
+        """The Interfaces values seeded for `adapter` with stored=True: its address and mask,
+        the gateway when its subnet holds it, NameServer from the scenario's DNS list ("" with
+        auto_dns); a DHCP adapter holds them as its lease."""
+        mask = str(self._subnet(adapter).netmask)
+        gateways = [self.gateway] if adapter is self.gateway_adapter() else []
+        values: RegistryValues = {}
+        if adapter.dhcp:
+            values.update(EnableDHCP=1, IPAddress=["0.0.0.0"], SubnetMask=["0.0.0.0"],
+                          DefaultGateway=[], DefaultGatewayMetric=[],
+                          DhcpIPAddress=adapter.ip, DhcpSubnetMask=mask,
+                          DhcpDefaultGateway=gateways,
+                          DhcpServer=gateways[0] if gateways else "255.255.255.255",
+                          DhcpNameServer=" ".join(self.dns))
+        else:
+            values.update(EnableDHCP=0, IPAddress=[adapter.ip], SubnetMask=[mask],
+                          DefaultGateway=gateways, DefaultGatewayMetric=["1"] * len(gateways))
+        values["NameServer"] = "" if adapter.auto_dns else ",".join(self.dns)
+        return values
+
+    def stored_settings(self, adapter: Adapter) -> Optional["RegistryValues"]:
+        """The adapter's Tcpip Interfaces values as they are now: REG_DWORD as int, REG_SZ as
+        str, REG_MULTI_SZ as a list of str; None when there is no such key. About 60 ms while
+        a Wine process of the scenario runs (one `reg export`)."""
+        path = os.path.join(self.directory, "export.reg")
+        key = INTERFACES_KEY % adapter.adapter_name
+        if self.run_wine("reg", "export", key, windows_path(path), "/y", check=False) != 0:
+            return None
+        with open(path, "rb") as exported:
+            return parse_registry_file(exported.read()).get(key, {})
+
+    # -- live state
+
+    def live_settings(self, adapter: Adapter) -> Live:
+        """The adapter's live addresses and default gateway in the namespace."""
+        ns = self.ident
+        links = json.loads(run(["ip", "-n", ns, "-j", "-4", "addr", "show", "dev",
+                                adapter.link]).stdout)
+        addresses = [f"{info['local']}/{info['prefixlen']}"
+                     for link in links for info in link.get("addr_info", [])]
+        routes = json.loads(run(["ip", "-n", ns, "-j", "-4", "route", "show", "default", "dev",
+                                 adapter.link]).stdout)
+        return Live(addresses, next((r["gateway"] for r in routes if "gateway" in r), None))
+
+    def live_dns(self) -> List[str]:
+        """The DNS servers of the namespace's resolv.conf, in order."""
+        with open(f"/etc/netns/{self.ident}/resolv.conf") as resolv:
+            return [line.split()[1] for line in resolv
+                    if line.startswith("nameserver") and len(line.split()) > 1]
+
+    # -- logs
+
+    def netsh_calls(self) -> List[bytes]:
+        """Command lines the stand-in netsh logged, in order (GBK bytes, no CR LF)."""
+        return _log_lines(self.log_path)
+
+    def console_states(self) -> List[bytes]:
+        """What the console-state runs logged: b"state IN OUT ATTRIBUTE", before and after."""
+        return [line for line in _log_lines(self.planted_log_path) if line.startswith(b"state ")]
+
+    def planted_calls(self) -> List[bytes]:
+        """Lines the planted programs logged (empty when none of them ran)."""
+        return _log_lines(self.planted_log_path)
+
+
+class Scenario(Sandbox, Console):
+    """One run of ipmod.exe in a Sandbox, in a tmux console of 120x40 on a private socket, or
+    with standard input from a FIFO and/or standard output to a file. Use as a context
+    manager; type, wait for text and read the screen and exit status as with any Console.
+    Takes the Sandbox's options, and:
+
+    stdin:  "console" (typed in the pane) or "fifo" (`send`/`close_input`)
+    stdout: "console" or "file" (read with `output_bytes`)
+    console_state: the program runs inside `cmd /c`, between two runs of the marker program
+             that log the console's code pages and colours (`console_states`)
+    code_page: with console_state, `chcp` gives the console this code page first
+    """
+
+    def __init__(self, adapters: Sequence[Adapter], *, stdin: str = "console",
+                 stdout: str = "console", console_state: bool = False,
+                 code_page: Optional[int] = None, **options):
+        assert stdin in ("console", "fifo") and stdout in ("console", "file")
+        assert code_page is None or console_state
+        Sandbox.__init__(self, adapters, **options)
+        Console.__init__(self, self.directory, self.socket)
+        self.stdin = stdin
+        self.stdout = stdout
+        self.console_state = console_state
+        self.code_page = code_page
+        self.output_path = os.path.join(self.directory, "output.bin")
+        self.fifo_path = os.path.join(self.directory, "input.fifo")
+        self._fifo: Optional[int] = None
+        self.started_at = 0.0
+
+    def __enter__(self) -> "Scenario":
+        return Sandbox.__enter__(self)
+
+    def _cleanup(self) -> List[str]:
+        if self._fifo is not None:
+            try:
+                os.close(self._fifo)
+            except OSError:
+                pass
+            self._fifo = None
+        return Sandbox._cleanup(self)
+
+    def diagnostics(self) -> str:
+        """What the scenario shows now: screen with colours, netsh log, exit status."""
+        parts = [f"--- scenario {self.ident}"]
+        try:
+            screen = self.screen() if os.path.exists(self.socket) else self.last_screen
+            if screen is not None:
+                parts.append("screen:\n" + screen.coloured())
+        except Exception as err:  # diagnostics must not hide the original failure
+            parts.append(f"screen unavailable: {err}")
+        parts += self._logs()
+        parts.append(f"exit status: {self.exit_status()!r}")
+        return "\n".join(parts) + "\n"
+
+    def _prepare_app(self) -> None:
+        if self.console_state and not self.config.planted:
+            raise HarnessError("set IPMOD_E2E_PLANTED to the built marker program")
+        Sandbox._prepare_app(self)
+        if self.console_state:
+            shutil.copy2(self.config.planted, os.path.join(self.app, "console-state.exe"))
 
     def _launch(self) -> None:
         env = self._environment()
@@ -578,24 +779,74 @@ class Scenario(Console):
         os.close(self._fifo)
         self._fifo = None
 
-    # -- logs and output
-
-    def netsh_calls(self) -> List[bytes]:
-        """Command lines the stand-in netsh logged, in order (GBK bytes, no CR LF)."""
-        return _log_lines(self.log_path)
-
-    def console_states(self) -> List[bytes]:
-        """What the console-state runs logged: b"state IN OUT ATTRIBUTE", before and after."""
-        return [line for line in _log_lines(self.planted_log_path) if line.startswith(b"state ")]
-
-    def planted_calls(self) -> List[bytes]:
-        """Lines the planted programs logged (empty when none of them ran)."""
-        return _log_lines(self.planted_log_path)
+    # -- output
 
     def output_bytes(self) -> bytes:
         """What the program wrote to its redirected standard output (stdout="file")."""
         with open(self.output_path, "rb") as out:
             return out.read()
+
+
+# ----------------------------------------------------------------------------- .reg files
+
+# A key's values: REG_DWORD as int, REG_SZ as str, REG_MULTI_SZ as a list of str.
+RegistryValues = Dict[str, Union[int, str, List[str]]]
+
+
+def _reg_string(text: str) -> str:
+    return '"' + text.replace("\\", "\\\\").replace('"', '\\"') + '"'
+
+
+def registry_file(keys: Dict[str, RegistryValues]) -> bytes:
+    """A .reg file (UTF-16 with BOM, as regedit writes them) that `reg import` turns into
+    these keys and values; names stay Unicode whatever the code page."""
+    lines = ["Windows Registry Editor Version 5.00", ""]
+    for key, values in keys.items():
+        lines.append("[" + key.replace("HKLM\\", "HKEY_LOCAL_MACHINE\\", 1) + "]")
+        for name, value in values.items():
+            if isinstance(value, bool) or not isinstance(value, (int, str, list)):
+                raise TypeError(f"{name}: {value!r}")
+            if isinstance(value, int):
+                data = "dword:%08x" % value
+            elif isinstance(value, str):
+                data = _reg_string(value)
+            else:
+                raw = "".join(item + "\0" for item in value) + "\0"
+                data = "hex(7):" + ",".join("%02x" % b for b in raw.encode("utf-16-le"))
+            lines.append(f"{_reg_string(name)}={data}")
+        lines.append("")
+    return ("\ufeff" + "\r\n".join(lines) + "\r\n").encode("utf-16-le")
+
+
+_REG_LINE = re.compile(r'^"((?:[^"\\]|\\.)*)"=(.*)$')
+
+
+def parse_registry_file(data: bytes) -> Dict[str, RegistryValues]:
+    """The keys and values of a .reg file as `reg export` writes them (UTF-16), with the
+    types registry_file takes; keys named as HKLM\\..."""
+    text = data.decode("utf-16")
+    keys: Dict[str, RegistryValues] = {}
+    values: Optional[RegistryValues] = None
+    for line in re.sub(r"\\\r?\n\s*", "", text).splitlines():  # continued hex lines
+        if line.startswith("[") and line.endswith("]"):
+            values = keys.setdefault(
+                line[1:-1].replace("HKEY_LOCAL_MACHINE\\", "HKLM\\", 1), {})
+            continue
+        match = _REG_LINE.match(line)
+        if match is None or values is None:
+            continue
+        name = re.sub(r"\\(.)", r"\1", match.group(1))
+        data_text = match.group(2)
+        if data_text.startswith('"'):
+            values[name] = re.sub(r"\\(.)", r"\1", data_text[1:-1])
+        elif data_text.startswith("dword:"):
+            values[name] = int(data_text[6:], 16)
+        elif data_text.startswith("hex(7):"):
+            raw = bytes.fromhex(data_text[7:].replace(",", "")).decode("utf-16-le")
+            values[name] = [item for item in raw.split("\0") if item]
+        else:
+            values[name] = data_text  # another type: its text as exported
+    return keys
 
 
 def _log_lines(path: str) -> List[bytes]:

@@ -4,11 +4,35 @@
 // - counts its calls: call N is the one that finds N - 1 lines in that log;
 // - sleeps FAKE_NETSH_SLEEP_MS_<N>, or else FAKE_NETSH_SLEEP_MS, milliseconds (decimal; values
 //   beyond 32 bits, or 4294967295 itself, wait for ever) before it answers;
+// - does what FAKE_NETSH_MODE_<N>, or else FAKE_NETSH_MODE, says (see below);
 // - writes the bytes of the file named by FAKE_NETSH_REPLY_<N>, or else FAKE_NETSH_REPLY, to
-//   its standard output, FAKE_NETSH_REPEAT_<N>, or else FAKE_NETSH_REPEAT, times (default 1);
-// - exits with FAKE_NETSH_EXIT_<N>, or else FAKE_NETSH_EXIT (decimal), or else 0.
+//   its standard output, FAKE_NETSH_REPEAT_<N>, or else FAKE_NETSH_REPEAT, times (default 1),
+//   instead of what the mode prints;
+// - exits with FAKE_NETSH_EXIT_<N>, or else FAKE_NETSH_EXIT (decimal), or else the mode's code.
+//
+// Modes:
+//   script (or unset)  changes nothing, prints nothing, exits 0: the reply and exit code alone.
+//   windows            a model of Windows for the four commands the program runs:
+//                        int ip set address name="NAME" source=dhcp
+//                        interface ip set address "NAME" static IP MASK GATEWAY METRIC
+//                        int ip set dns name="NAME" source=dhcp
+//                        interface ip set dns "NAME" static SERVER
+//                      NAME is a connection's Name under the Network class key. A command it
+//                      accepts writes the connection's Tcpip Interfaces values as Windows
+//                      keeps them and makes the live change through the Unix script named by
+//                      FAKE_NETSH_LIVE (a Z: path); then it prints nothing and exits 0. It
+//                      refuses as Windows does, with Windows's message and exit code 1.
+//   stored             as windows, without the live change.
+//   claim              changes nothing, prints nothing, exits 0: a success claimed, none made.
+// FAKE_NETSH_LEASE is "ADDRESS MASK GATEWAY [DNS...]", what a switch to DHCP is given (the
+// DHCP server is the gateway); unset, the lease stays pending: no address, no gateway.
+// A fault of the test set-up (a command the model does not know, a live change that failed)
+// is told on standard error with exit code 1, whatever the reply settings say.
 // Works on fixed buffers and the system's own calls only.
+#include <iphlpapi.h>
 #include <windows.h>
+
+#include <initializer_list>
 
 namespace {
 
@@ -53,6 +77,11 @@ bool WriteAll(HANDLE file, const char* bytes, DWORD size) {
     size -= written;
   }
   return true;
+}
+
+void WriteText(DWORD stdHandle, const char* text) {
+  const HANDLE handle = GetStdHandle(stdHandle);
+  if (handle != nullptr && handle != INVALID_HANDLE_VALUE) WriteAll(handle, text, lstrlenA(text));
 }
 
 // Counts the lines already in the log and appends this call's line. Returns the call number.
@@ -113,17 +142,656 @@ int ParseExitCode(const char* text) {
   return static_cast<int>(negative ? 0u - value : value);
 }
 
+// ----------------------------------------------------------------------------- texts
+
+// Byte for byte (lstrcmpA compares by the locale's rules).
+bool Same(const char* a, const char* b) {
+  while (*a != '\0' && *a == *b) ++a, ++b;
+  return *a == *b;
+}
+
+// ASCII letters in either case, every other byte as it is.
+bool SameWord(const char* a, const char* b) {
+  const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
+  while (*a != '\0' && lower(*a) == lower(*b)) ++a, ++b;
+  return lower(*a) == lower(*b);
+}
+
+// Copies at most size - 1 bytes and always terminates.
+void Copy(char* target, int size, const char* source) { lstrcpynA(target, source, size); }
+
+void Append(char (&target)[kValueSize], const char* text) {
+  const int used = lstrlenA(target);
+  lstrcpynA(target + used, text, static_cast<int>(kValueSize) - used);
+}
+
+// Splits `line` in place into at most `most` words, as the C runtime splits a command line:
+// blanks part words, double quotes group and are dropped (name="以太网 2" is one word). GBK's
+// second bytes are never a blank or a quote, so bytes can be compared one by one.
+int SplitWords(char* line, char** words, int most) {
+  int count = 0;
+  char* read = line;
+  while (count < most) {
+    while (*read == ' ' || *read == '\t') ++read;
+    if (*read == '\0') break;
+    char* write = read;
+    words[count++] = write;
+    bool quoted = false;
+    while (*read != '\0' && (quoted || (*read != ' ' && *read != '\t'))) {
+      if (*read == '"') {
+        quoted = !quoted;
+        ++read;
+      } else {
+        *write++ = *read++;
+      }
+    }
+    if (*read != '\0') ++read;
+    *write = '\0';
+  }
+  return count;
+}
+
+// ----------------------------------------------------------------------------- addresses
+
+constexpr int kAddressSize = 16;  // "255.255.255.255" and its terminator
+constexpr int kMostAddresses = 8;
+
+// Four decimal parts of 0..255, one to three digits each, nothing else.
+bool ParseIpv4(const char* text, DWORD* value) {
+  DWORD result = 0;
+  for (int part = 0; part < 4; ++part) {
+    if (part > 0 && *text++ != '.') return false;
+    int digits = 0;
+    unsigned number = 0;
+    while (*text >= '0' && *text <= '9' && digits < 4) {
+      number = number * 10 + static_cast<unsigned>(*text++ - '0');
+      ++digits;
+    }
+    if (digits == 0 || digits > 3 || number > 255) return false;
+    result = (result << 8) | number;
+  }
+  if (value != nullptr) *value = result;
+  return *text == '\0';
+}
+
+bool IsIpv4(const char* text) { return ParseIpv4(text, nullptr); }
+
+// A mask is ones followed by zeros; Windows refuses any other.
+bool IsMask(const char* text) {
+  DWORD mask = 0;
+  if (!ParseIpv4(text, &mask)) return false;
+  const DWORD zeros = ~mask;
+  return (zeros & (zeros + 1)) == 0;
+}
+
+struct AddressList {
+  int count = 0;
+  char items[kMostAddresses][kAddressSize] = {};
+};
+
+int Find(const AddressList& list, const char* address) {
+  for (int i = 0; i < list.count; ++i) {
+    if (Same(list.items[i], address)) return i;
+  }
+  return -1;
+}
+
+void Add(AddressList* list, const char* address) {
+  if (list->count < kMostAddresses) Copy(list->items[list->count++], kAddressSize, address);
+}
+
+// Splits a list of addresses parted by blanks or commas (NameServer uses commas,
+// DhcpNameServer blanks). An item too long for an address becomes "-", which is none.
+AddressList SplitAddresses(const char* text) {
+  AddressList list;
+  char item[kAddressSize];
+  int length = 0;
+  for (;; ++text) {
+    if (*text == ' ' || *text == ',' || *text == '\0') {
+      if (length > 0) {
+        item[length < kAddressSize ? length : 0] = '\0';
+        Add(&list, length < kAddressSize ? item : "-");
+      }
+      length = 0;
+      if (*text == '\0') break;
+    } else {
+      if (length < kAddressSize - 1) item[length] = *text;
+      ++length;
+    }
+  }
+  return list;
+}
+
+// ----------------------------------------------------------------------------- commands
+
+enum class Kind { kUnknown, kAddressDhcp, kAddressStatic, kDnsDhcp, kDnsStatic };
+
+struct Command {
+  Kind kind = Kind::kUnknown;
+  const char* name = "";
+  const char* values[4] = {};  // static address: IP MASK GATEWAY METRIC; static DNS: SERVER
+};
+
+// Skips the word "name=" before a connection name, as netsh does.
+const char* ConnectionName(const char* word) {
+  static const char kPrefix[] = "name=";
+  char head[sizeof(kPrefix)];
+  Copy(head, sizeof(head), word);
+  return SameWord(head, kPrefix) ? word + sizeof(kPrefix) - 1 : word;
+}
+
+// Recognises the four commands the model knows from the words after the program's name.
+Command ParseCommand(char** words, int count) {
+  Command command;
+  if (count < 6 || !(SameWord(words[0], "int") || SameWord(words[0], "interface")) ||
+      !SameWord(words[1], "ip") || !SameWord(words[2], "set")) {
+    return command;
+  }
+  const bool address = SameWord(words[3], "address");
+  if (!address && !SameWord(words[3], "dns")) return command;
+  command.name = ConnectionName(words[4]);
+  const bool dhcp = SameWord(words[5], "source=dhcp") || SameWord(words[5], "dhcp");
+  const bool fixed = SameWord(words[5], "static") || SameWord(words[5], "source=static");
+  const int values = count - 6;
+  if (dhcp && values == 0) {
+    command.kind = address ? Kind::kAddressDhcp : Kind::kDnsDhcp;
+  } else if (fixed && address && values == 4) {
+    command.kind = Kind::kAddressStatic;
+  } else if (fixed && !address && values == 1) {
+    command.kind = Kind::kDnsStatic;
+  }
+  for (int i = 0; i < values && i < 4; ++i) command.values[i] = words[6 + i];
+  return command;
+}
+
+bool IsDecimal(const char* text) {
+  if (*text == '\0') return false;
+  for (; *text != '\0'; ++text) {
+    if (*text < '0' || *text > '9') return false;
+  }
+  return true;
+}
+
+// Whether netsh would take the command's values (else it says 参数错误).
+bool ValuesValid(const Command& command) {
+  switch (command.kind) {
+    case Kind::kAddressStatic:
+      return IsIpv4(command.values[0]) && IsMask(command.values[1]) && IsIpv4(command.values[2]) &&
+             IsDecimal(command.values[3]);
+    case Kind::kDnsStatic:
+      return IsIpv4(command.values[0]);
+    default:
+      return true;
+  }
+}
+
+// ----------------------------------------------------------------------------- the decision
+
+// What the model reads of a connection's Interfaces key (missing values read as empty).
+struct Stored {
+  DWORD enableDhcp = 0;
+  AddressList ipAddress, subnetMask, defaultGateway;
+  char nameServer[kValueSize] = {};
+  char dhcpNameServer[kValueSize] = {};
+};
+
+// The address a switch to DHCP gets.
+struct Lease {
+  char address[kAddressSize] = "0.0.0.0";
+  char mask[kAddressSize] = "0.0.0.0";
+  char gateway[kAddressSize] = "0.0.0.0";
+  AddressList servers;
+};
+
+const char kAlreadyDhcp[] = "已在此接口上启用 DHCP。\r\n";
+const char kObjectExists[] = "对象已存在。\r\n";
+const char kNotFound[] = "找不到元素。\r\n";
+const char kBadParameter[] = "参数错误。\r\n";
+
+// Windows's refusal of `command` on a connection holding `stored`; nullptr when it accepts.
+const char* Refusal(const Command& command, const Stored& stored) {
+  switch (command.kind) {
+    case Kind::kAddressDhcp:
+      return stored.enableDhcp == 1 ? kAlreadyDhcp : nullptr;
+    case Kind::kDnsDhcp:
+      return stored.nameServer[0] == '\0' ? kAlreadyDhcp : nullptr;
+    case Kind::kAddressStatic: {
+      const int at = Find(stored.ipAddress, command.values[0]);
+      const bool same = stored.enableDhcp == 0 && at >= 0 && at < stored.subnetMask.count &&
+                        Same(stored.subnetMask.items[at], command.values[1]) &&
+                        Find(stored.defaultGateway, command.values[2]) >= 0;
+      return same ? kObjectExists : nullptr;
+    }
+    default:
+      return nullptr;
+  }
+}
+
+// The arguments of the live-change script for an accepted command.
+void LiveArguments(const Command& command, const Stored& stored, const Lease& lease, DWORD ifIndex,
+                   char (&arguments)[kValueSize]) {
+  arguments[0] = '\0';
+  const auto appendAddress = [&](const char* address, const char* mask, const char* gateway) {
+    char number[16];
+    wsprintfA(number, "%lu", ifIndex);
+    Append(arguments, "address ");
+    Append(arguments, number);
+    for (const char* value : {address, mask, gateway}) {
+      Append(arguments, " ");
+      Append(arguments, value);
+    }
+  };
+  const auto appendServers = [&](const AddressList& servers) {
+    Append(arguments, "dns");
+    for (int i = 0; i < servers.count; ++i) {
+      Append(arguments, " ");
+      Append(arguments, servers.items[i]);
+    }
+  };
+  switch (command.kind) {
+    case Kind::kAddressDhcp:
+      appendAddress(lease.address, lease.mask, lease.gateway);
+      break;
+    case Kind::kAddressStatic:
+      appendAddress(command.values[0], command.values[1], command.values[2]);
+      break;
+    case Kind::kDnsDhcp:
+      appendServers(SplitAddresses(stored.dhcpNameServer));
+      break;
+    case Kind::kDnsStatic:
+      appendServers(SplitAddresses(command.values[0]));
+      break;
+    case Kind::kUnknown:
+      break;
+  }
+}
+
+// ----------------------------------------------------------------------------- the registry
+
+const char kNetworkClassKey[] =
+    "SYSTEM\\CurrentControlSet\\Control\\Network\\{4D36E972-E325-11CE-BFC1-08002BE10318}";
+const char kInterfacesKey[] =
+    "SYSTEM\\CurrentControlSet\\Services\\Tcpip\\Parameters\\Interfaces\\";
+
+class Key {
+ public:
+  Key() = default;
+  ~Key() {
+    if (key_ != nullptr) RegCloseKey(key_);
+  }
+  Key(const Key&) = delete;
+  Key& operator=(const Key&) = delete;
+  HKEY* receive() { return &key_; }
+  HKEY get() const { return key_; }
+
+ private:
+  HKEY key_ = nullptr;
+};
+
+// The adapter GUID whose Connection value Name is `name`, byte for byte; false when none.
+bool FindConnection(const char* name, char (&guid)[256]) {
+  Key network;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kNetworkClassKey, 0, KEY_READ, network.receive()) !=
+      ERROR_SUCCESS) {
+    return false;
+  }
+  for (DWORD index = 0;; ++index) {
+    DWORD size = sizeof(guid);
+    if (RegEnumKeyExA(network.get(), index, guid, &size, nullptr, nullptr, nullptr, nullptr) !=
+        ERROR_SUCCESS) {
+      return false;
+    }
+    char path[sizeof(guid) + 16];
+    wsprintfA(path, "%s\\Connection", guid);
+    Key connection;
+    if (RegOpenKeyExA(network.get(), path, 0, KEY_READ, connection.receive()) != ERROR_SUCCESS) {
+      continue;
+    }
+    char value[kValueSize];
+    DWORD type = 0;
+    DWORD length = sizeof(value) - 1;
+    if (RegQueryValueExA(connection.get(), "Name", nullptr, &type, reinterpret_cast<BYTE*>(value),
+                         &length) != ERROR_SUCCESS ||
+        type != REG_SZ) {
+      continue;
+    }
+    value[length] = '\0';
+    if (Same(value, name)) return true;
+  }
+}
+
+void ReadString(HKEY key, const char* name, char (&value)[kValueSize]) {
+  DWORD type = 0;
+  DWORD size = sizeof(value) - 2;
+  if (RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(value), &size) !=
+          ERROR_SUCCESS ||
+      (type != REG_SZ && type != REG_MULTI_SZ)) {
+    size = 0;
+  }
+  value[size] = '\0';
+  value[size + 1] = '\0';
+}
+
+AddressList ReadList(HKEY key, const char* name) {
+  char value[kValueSize];
+  ReadString(key, name, value);
+  AddressList list;
+  for (const char* item = value; *item != '\0'; item += lstrlenA(item) + 1) Add(&list, item);
+  return list;
+}
+
+Stored ReadStored(HKEY key) {
+  Stored stored;
+  DWORD type = 0;
+  DWORD size = sizeof(stored.enableDhcp);
+  if (RegQueryValueExA(key, "EnableDHCP", nullptr, &type,
+                       reinterpret_cast<BYTE*>(&stored.enableDhcp), &size) != ERROR_SUCCESS ||
+      type != REG_DWORD) {
+    stored.enableDhcp = 0;
+  }
+  stored.ipAddress = ReadList(key, "IPAddress");
+  stored.subnetMask = ReadList(key, "SubnetMask");
+  stored.defaultGateway = ReadList(key, "DefaultGateway");
+  ReadString(key, "NameServer", stored.nameServer);
+  ReadString(key, "DhcpNameServer", stored.dhcpNameServer);
+  return stored;
+}
+
+bool WriteString(HKEY key, const char* name, const char* value) {
+  return RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value),
+                        lstrlenA(value) + 1) == ERROR_SUCCESS;
+}
+
+// A REG_MULTI_SZ of the given strings; none gives the empty list (one terminator).
+bool WriteList(HKEY key, const char* name, const char* first = nullptr,
+               const char* second = nullptr) {
+  char data[2 * kAddressSize + 2];
+  int size = 0;
+  for (const char* item : {first, second}) {
+    if (item == nullptr) continue;
+    Copy(data + size, kAddressSize, item);
+    size += lstrlenA(item) + 1;
+  }
+  data[size++] = '\0';
+  return RegSetValueExA(key, name, 0, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(data),
+                        static_cast<DWORD>(size)) == ERROR_SUCCESS;
+}
+
+bool WriteDword(HKEY key, const char* name, DWORD value) {
+  return RegSetValueExA(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value),
+                        sizeof(value)) == ERROR_SUCCESS;
+}
+
+// Writes what Windows stores for an accepted command; false when a write failed.
+bool WriteStored(HKEY key, const Command& command, const Lease& lease) {
+  bool ok = true;
+  switch (command.kind) {
+    case Kind::kAddressDhcp: {
+      ok = WriteDword(key, "EnableDHCP", 1) && WriteList(key, "IPAddress", "0.0.0.0") &&
+           WriteList(key, "SubnetMask", "0.0.0.0") && WriteList(key, "DefaultGateway") &&
+           WriteList(key, "DefaultGatewayMetric") &&
+           WriteString(key, "DhcpIPAddress", lease.address) &&
+           WriteString(key, "DhcpSubnetMask", lease.mask);
+      // A pending lease has no gateway; Windows then names the broadcast address as server.
+      const bool gateway = !Same(lease.gateway, "0.0.0.0");
+      ok = ok &&
+           (gateway ? WriteList(key, "DhcpDefaultGateway", lease.gateway)
+                    : WriteList(key, "DhcpDefaultGateway")) &&
+           WriteString(key, "DhcpServer", gateway ? lease.gateway : "255.255.255.255");
+      if (ok && lease.servers.count > 0) {
+        char servers[kValueSize] = {};
+        for (int i = 0; i < lease.servers.count; ++i) {
+          if (i > 0) Append(servers, " ");
+          Append(servers, lease.servers.items[i]);
+        }
+        ok = WriteString(key, "DhcpNameServer", servers);
+      }
+      break;
+    }
+    case Kind::kAddressStatic:
+      ok = WriteDword(key, "EnableDHCP", 0) && WriteList(key, "IPAddress", command.values[0]) &&
+           WriteList(key, "SubnetMask", command.values[1]) &&
+           WriteList(key, "DefaultGateway", command.values[2]) &&
+           WriteList(key, "DefaultGatewayMetric", command.values[3]);
+      break;
+    case Kind::kDnsDhcp:
+      ok = WriteString(key, "NameServer", "");
+      break;
+    case Kind::kDnsStatic:
+      ok = WriteString(key, "NameServer", command.values[0]);
+      break;
+    case Kind::kUnknown:
+      break;
+  }
+  return ok;
+}
+
+// ----------------------------------------------------------------------------- live state
+
+// The interface index of the adapter named `guid`, as the IP helper reports it; 0 when absent.
+DWORD AdapterIndex(const char* guid) {
+  ULONG size = 0;
+  if (GetAdaptersInfo(nullptr, &size) != ERROR_BUFFER_OVERFLOW || size == 0) return 0;
+  void* buffer = HeapAlloc(GetProcessHeap(), 0, size);
+  if (buffer == nullptr) return 0;
+  DWORD index = 0;
+  auto* adapter = static_cast<IP_ADAPTER_INFO*>(buffer);
+  if (GetAdaptersInfo(adapter, &size) == ERROR_SUCCESS) {
+    for (; adapter != nullptr && index == 0; adapter = adapter->Next) {
+      if (SameWord(adapter->AdapterName, guid)) index = adapter->Index;
+    }
+  }
+  HeapFree(GetProcessHeap(), 0, buffer);
+  return index;
+}
+
+// The Unix path of a Windows path, from Wine's own call; false outside Wine.
+bool UnixPath(const char* windowsPath, char (&unixPath)[MAX_PATH * 4]) {
+  using ToUnix = char*(CDECL*)(const WCHAR*);
+  const auto toUnix = reinterpret_cast<ToUnix>(reinterpret_cast<void*>(
+      GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name")));
+  WCHAR wide[MAX_PATH];
+  if (toUnix == nullptr || MultiByteToWideChar(CP_ACP, 0, windowsPath, -1, wide, MAX_PATH) == 0) {
+    return false;
+  }
+  char* converted = toUnix(wide);
+  if (converted == nullptr) return false;
+  Copy(unixPath, sizeof(unixPath), converted);
+  HeapFree(GetProcessHeap(), 0, converted);
+  return true;
+}
+
+// Runs the live-change script and waits until it has ended; false, with the reason in `error`,
+// when it could not run or failed.
+//
+// Wine runs a Unix program without a process handle to wait on (CreateProcess succeeds with
+// hProcess NULL, and the program is detached), so the script is told a status file: it writes
+// its output and "exit N" there and renames it into place as its last act.
+bool RunLive(const char* script, const char* arguments, char (&error)[kValueSize]) {
+  char folder[MAX_PATH];
+  char status[MAX_PATH];
+  char unixStatus[MAX_PATH * 4];
+  if (GetTempPathA(sizeof(folder), folder) == 0 ||
+      GetTempFileNameA(folder, "liv", 0, status) == 0 || !UnixPath(status, unixStatus)) {
+    Copy(error, kValueSize, "no status file for the live change (not under Wine?)");
+    return false;
+  }
+  SetEnvironmentVariableA("FAKE_NETSH_LIVE_STATUS", unixStatus);
+
+  char line[kValueSize] = "\"";
+  Append(line, script);
+  Append(line, "\" ");
+  Append(line, arguments);
+  // Nothing of the script may reach this program's output, which the caller reads.
+  SECURITY_ATTRIBUTES inheritable{static_cast<DWORD>(sizeof(inheritable)), nullptr, TRUE};
+  const HANDLE nul =
+      CreateFileA("NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                  &inheritable, OPEN_EXISTING, 0, nullptr);
+  STARTUPINFOA startup{};
+  startup.cb = sizeof(startup);
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = startup.hStdOutput = startup.hStdError = nul;
+  PROCESS_INFORMATION created{};
+  const BOOL started = CreateProcessA(nullptr, line, nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                                      &startup, &created);
+  const DWORD startError = GetLastError();
+  if (nul != INVALID_HANDLE_VALUE) CloseHandle(nul);
+  if (created.hThread != nullptr) CloseHandle(created.hThread);
+  if (created.hProcess != nullptr) CloseHandle(created.hProcess);
+  if (!started) {
+    DeleteFileA(status);
+    wsprintfA(error, "the live change did not start (error %lu): ", startError);
+    Append(error, line);
+    return false;
+  }
+
+  // The file holds nothing until the script renames its own over it.
+  char report[kValueSize] = {};
+  DWORD size = 0;
+  for (DWORD waited = 0; size == 0 && waited < 30000; waited += 5) {
+    Sleep(5);
+    const HANDLE file = CreateFileA(status, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                                    nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) continue;
+    if (!ReadFile(file, report, sizeof(report) - 1, &size, nullptr)) size = 0;
+    CloseHandle(file);
+  }
+  DeleteFileA(status);
+  report[size] = '\0';
+  if (size == 0) {
+    Copy(error, kValueSize, "the live change did not end within 30 s: ");
+    Append(error, line);
+    return false;
+  }
+  // The last line is "exit N"; whatever comes before it is the script's output.
+  char* last = report + size;
+  while (last > report && (last[-1] == '\n' || last[-1] == '\r')) *--last = '\0';
+  while (last > report && last[-1] != '\n') --last;
+  if (Same(last, "exit 0")) return true;
+  Copy(error, kValueSize, "the live change failed (");
+  Append(error, line);
+  Append(error, "): ");
+  Append(error, report);
+  return false;
+}
+
+// ----------------------------------------------------------------------------- the model
+
+struct Outcome {
+  const char* output = "";  // what netsh prints
+  int exitCode = 0;
+  bool setUpFault = false;  // the test set-up is at fault: told on standard error
+  char fault[kValueSize] = {};
+};
+
+bool ParseLease(const char* text, Lease* lease) {
+  const AddressList parts = SplitAddresses(text);
+  if (parts.count < 3) return false;
+  for (int i = 0; i < parts.count; ++i) {
+    if (!IsIpv4(parts.items[i])) return false;
+  }
+  Copy(lease->address, kAddressSize, parts.items[0]);
+  Copy(lease->mask, kAddressSize, parts.items[1]);
+  Copy(lease->gateway, kAddressSize, parts.items[2]);
+  for (int i = 3; i < parts.count; ++i) Add(&lease->servers, parts.items[i]);
+  return true;
+}
+
+Outcome SetUpFault(const char* what, const char* detail = "") {
+  Outcome outcome;
+  outcome.setUpFault = true;
+  outcome.exitCode = 1;
+  Copy(outcome.fault, kValueSize, "fake netsh: ");
+  Append(outcome.fault, what);
+  Append(outcome.fault, detail);
+  Append(outcome.fault, "\r\n");
+  return outcome;
+}
+
+Outcome Refused(const char* message) {
+  Outcome outcome;
+  outcome.output = message;
+  outcome.exitCode = 1;
+  return outcome;
+}
+
+// Windows's answer to this call's command line, with its effect on the registry and, when
+// `live`, on the live state.
+Outcome Model(unsigned call, bool live) {
+  static char line[kValueSize];
+  Copy(line, sizeof(line), GetCommandLineA());
+  char* words[16];
+  const int count = SplitWords(line, words, 16);
+  const Command command = ParseCommand(words + 1, count - 1);
+  if (command.kind == Kind::kUnknown) {
+    return SetUpFault("a command the model does not know: ", GetCommandLineA());
+  }
+  if (!ValuesValid(command)) return Refused(kBadParameter);
+
+  Lease lease;
+  char value[kValueSize];
+  if (ReadSetting("FAKE_NETSH_LEASE", call, value) && !ParseLease(value, &lease)) {
+    return SetUpFault("FAKE_NETSH_LEASE is not ADDRESS MASK GATEWAY [DNS...]: ", value);
+  }
+  char guid[256];
+  if (!FindConnection(command.name, guid)) return Refused(kNotFound);
+  const DWORD ifIndex = live ? AdapterIndex(guid) : 0;
+  if (live && ifIndex == 0) return Refused(kNotFound);  // named, but no such adapter is present
+
+  char path[sizeof(kInterfacesKey) + sizeof(guid)];
+  wsprintfA(path, "%s%s", kInterfacesKey, guid);
+  Key key;
+  if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, path, 0, nullptr, 0, KEY_READ | KEY_WRITE, nullptr,
+                      key.receive(), nullptr) != ERROR_SUCCESS) {
+    return SetUpFault("cannot open HKLM\\", path);
+  }
+  const Stored stored = ReadStored(key.get());
+  if (const char* refusal = Refusal(command, stored)) return Refused(refusal);
+
+  // Live first: a live change that fails leaves the stored values as they were.
+  if (live) {
+    char script[kValueSize];
+    if (!ReadSetting("FAKE_NETSH_LIVE", call, script)) {
+      return SetUpFault("FAKE_NETSH_LIVE names no live-change script");
+    }
+    char arguments[kValueSize];
+    LiveArguments(command, stored, lease, ifIndex, arguments);
+    char error[kValueSize];
+    if (!RunLive(script, arguments, error)) return SetUpFault(error);
+  }
+  if (!WriteStored(key.get(), command, lease)) return SetUpFault("cannot write HKLM\\", path);
+  return Outcome();
+}
+
 }  // namespace
 
 int main() {
   char value[kValueSize];
   const unsigned call = ReadVariable("FAKE_NETSH_LOG", value) ? LogCall(value) : 1;
   if (ReadSetting("FAKE_NETSH_SLEEP_MS", call, value)) Sleep(ParseCount(value));  // ~0u: INFINITE
+
+  Outcome outcome;  // script and claim: nothing printed, nothing changed
+  if (ReadSetting("FAKE_NETSH_MODE", call, value) && !Same(value, "script") &&
+      !Same(value, "claim")) {
+    if (Same(value, "windows") || Same(value, "stored")) {
+      outcome = Model(call, Same(value, "windows"));
+    } else {
+      outcome = SetUpFault("FAKE_NETSH_MODE is none of script, windows, stored, claim: ", value);
+    }
+  }
+  if (outcome.setUpFault) {
+    WriteText(STD_ERROR_HANDLE, outcome.fault);
+    ExitProcess(static_cast<UINT>(outcome.exitCode));
+  }
+
   char path[kValueSize];
   if (ReadSetting("FAKE_NETSH_REPLY", call, path)) {
     const DWORD times = ReadSetting("FAKE_NETSH_REPEAT", call, value) ? ParseCount(value) : 1;
     CopyFileToOutput(path, times);
+  } else {
+    WriteText(STD_OUTPUT_HANDLE, outcome.output);
   }
-  const int exitCode = ReadSetting("FAKE_NETSH_EXIT", call, value) ? ParseExitCode(value) : 0;
+  const int exitCode =
+      ReadSetting("FAKE_NETSH_EXIT", call, value) ? ParseExitCode(value) : outcome.exitCode;
   ExitProcess(static_cast<UINT>(exitCode));
 }
