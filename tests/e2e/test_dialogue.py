@@ -551,5 +551,90 @@ class Guards(DialogueTest):
             self.assertEqual(screen.count(ADDRESS_FAILED + "连接名称含有"), 1, f"\n{screen}")
             self.assertEqual(screen.count(DNS_FAILED + "连接名称含有"), 1, f"\n{screen}")
 
+class ReadBack(DialogueTest):
+    """After each change the program reads the connection back: the stand-in netsh is the model
+    of Windows, changing the stored settings and the live state as Windows would, or, told so,
+    answering as netsh is known to (a success claimed, a refusal while the state is there
+    already, a stored address that Windows does not use)."""
+
+    STATIC_50 = "当前设置：IP：192.0.2.50，子网掩码：255.255.255.0，网关：192.0.2.1"
+    STATIC_10 = "当前设置：IP：192.0.2.10，子网掩码：255.255.255.0，网关：192.0.2.1"
+    STORED_DNS = "当前DNS：192.0.2.53，198.51.100.53"
+    STATIC = ["192.0.2.50", "192.0.2.1", "255.255.255.0"]
+
+    # label, first adapter's stored settings (dhcp, automatic DNS), mode per netsh call, reply
+    # per call, address lines, address message (for the DHCP switch, which has none: what netsh
+    # prints in the console, if anything), its read-back line and colour, DNS lines, DNS
+    # message, its read-back line and colour.
+    STEPS = [
+        ("both made", {}, {}, {}, STATIC, ADDRESS_OK, STATIC_50, "green",
+         ["2"], DNS_OK, "当前DNS：114.114.114.114", "green"),
+        ("DHCP and automatic DNS made", {}, {}, {}, ["0"], "",
+         "当前设置：自动获取IP地址，IP：192.0.2.100", "green", ["1"], DNS_AUTO_OK, "当前DNS：自动获取",
+         "green"),
+        # netsh refuses what is there already, with exit code 1: the state asked for is there.
+        ("refused, already there", {"auto_dns": True}, {}, {},
+         ["192.0.2.10", "192.0.2.1", "255.255.255.0"], ADDRESS_OK, STATIC_10, "green",
+         ["1"], DNS_AUTO_OK, "当前DNS：自动获取", "green"),
+        ("DHCP already on, a DNS change claimed", {"dhcp": True}, {2: "claim"}, {}, ["0"],
+         "已在此接口上启用 DHCP。",
+         "当前设置：自动获取IP地址，IP：192.0.2.10", "green", ["3"], DNS_FAILED + "设置未生效。",
+         STORED_DNS, "red"),
+        # netsh answers as if the change was made (an unplugged cable), or in words the
+        # program does not know, with an exit code that says it failed.
+        ("an address change claimed, a DNS change in other words", {}, {1: "claim"},
+         {2: Reply("Vorgang fehlgeschlagen?\r\n".encode("cp1252"), 1)}, STATIC,
+         ADDRESS_FAILED + "设置未生效。", STATIC_10, "red", ["4", "203.0.113.53"], DNS_OK,
+         "当前DNS：203.0.113.53", "green"),
+    ]
+
+    def test_each_step_reports_what_it_reads_back(self):
+        for label, settings, modes, replies, address_lines, address_message, address_line, \
+                address_colour, dns_lines, dns_message, dns_line, dns_colour in self.STEPS:
+            adapters = three_adapters()
+            adapters[0].dhcp = settings.get("dhcp", False)
+            adapters[0].auto_dns = settings.get("auto_dns", False)
+            with self.subTest(label), \
+                    Scenario(adapters, stored=True, modes=modes, replies=replies) as s:
+                self.choose(s, "1")
+                for line in address_lines:
+                    s.type_line(line)
+                screen = s.wait_for(address_line)
+                if address_lines == ["0"]:
+                    row = self.row_of(screen, ADDRESS_PROMPT)[0]
+                    if address_message:
+                        row += 1
+                        self.assertEqual(screen.text(row), address_message, f"\n{screen}")
+                else:
+                    row = self.assert_row_from(screen, address_message, "")
+                    self.assert_coloured(screen, address_message, "yellow")
+                read_back = self.assert_read_back(screen, address_line, address_colour, row)
+                self.assert_menu_rows(screen, read_back + 1)
+                for line in dns_lines:
+                    s.type_line(line)
+                screen = s.wait_for(dns_line, 1 + screen.count(dns_line))
+                row = self.assert_row_from(screen, dns_message, "")
+                self.assert_read_back(screen, dns_line, dns_colour, row)
+                self.assertEqual(len(s.netsh_calls()), 2)
+                self.assertEqual(screen.count("正在等待设置生效"), 0, f"\n{screen}")
+                self.assert_waits_for_final_line(s)
+
+    def test_a_stored_address_that_windows_does_not_use_is_waited_for_then_reported(self):
+        # An address another machine uses: netsh stores it and exits 0, Windows does not use it.
+        with Scenario(three_adapters(), stored=True, mode="stored") as s:
+            self.choose(s, "1")
+            self.static_address(s, *self.STATIC)
+            start = time.monotonic()
+            screen = s.wait_for("正在等待设置生效")
+            self.assert_coloured(screen, "正在等待设置生效", "yellow")
+            line = self.STATIC_50 + "（未生效，正在使用：192.0.2.10）"
+            screen = s.wait_for(line, timeout=20)
+            waited = time.monotonic() - start
+            self.assertTrue(9 <= waited <= 15, waited)
+            row = self.assert_row_from(screen, ADDRESS_FAILED + "设置未生效。", "")
+            self.assertRegex(screen.text(row - 1), r"^正在等待设置生效\.{40,50}$")
+            self.assert_read_back(screen, line, "red", row)
+
+
 if __name__ == "__main__":
     unittest.main()
