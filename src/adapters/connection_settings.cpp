@@ -59,7 +59,9 @@ ConnectionSettings ReadConnectionSettings(AdapterSource& source, RegistryReader&
   const std::optional<std::vector<RegistryValue>> values = registry.ReadRegistryValues(
       kLocalMachine, InterfaceSettingsKey(adapterName),
       {"EnableDHCP", "IPAddress", "SubnetMask", "DefaultGateway", "NameServer", "DhcpIPAddress"});
-  if (values && values->size() == kStoredValues) settings.stored = ToStoredSettings(*values);
+  // Without what is stored the live half tells nothing; the adapters are not even asked.
+  if (!values || values->size() != kStoredValues) return settings;
+  settings.stored = ToStoredSettings(*values);
   if (const std::optional<std::vector<AdapterNode>> nodes = source.ReadAdapters()) {
     for (const AdapterNode& node : *nodes) {
       if (ToText(node.AdapterName) != adapterName) continue;

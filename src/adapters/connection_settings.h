@@ -36,8 +36,9 @@ struct ConnectionSettings {
 // The registry key of an adapter's IPv4 settings (below HKEY_LOCAL_MACHINE).
 Text InterfaceSettingsKey(const Text& adapterName);
 
-// Reads both halves for the adapter of that name; nothing is written anywhere. A stored value
-// that is missing counts as empty (EnableDHCP as off).
+// Reads both halves for the adapter of that name (the live one only when there are stored
+// settings); nothing is written anywhere. A stored value that is missing counts as empty
+// (EnableDHCP as off).
 ConnectionSettings ReadConnectionSettings(AdapterSource& source, RegistryReader& registry,
                                           const Text& adapterName);
 

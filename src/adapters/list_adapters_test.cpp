@@ -479,7 +479,10 @@ TEST(ReadConnectionSettings, ReadsTheAdaptersKeyAndItsLiveState) {
   EXPECT_EQ(registry.keyReads[0].root, kLocalMachine);
 
   // No key for it, or the adapter gone: that half is missing. Without a name nothing is read.
-  EXPECT_FALSE(ReadConnectionSettings(source, registry, "{OTHER}").stored);
+  const int queries = source.adapterQueries;
+  const ConnectionSettings unkept = ReadConnectionSettings(source, registry, "{OTHER}");
+  EXPECT_FALSE(unkept.stored || unkept.live);
+  EXPECT_EQ(source.adapterQueries, queries);  // not asked: the live half alone tells nothing
   source.nodes = std::vector<AdapterNode>{other};
   EXPECT_FALSE(ReadConnectionSettings(source, registry, name).live);
   source.nodes = std::nullopt;
