@@ -2,7 +2,6 @@
 #include <conio.h>
 #include <windows.h>
 
-#include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <memory>
@@ -68,31 +67,45 @@ bool WriteAllWide(HANDLE output, const std::vector<wchar_t>& text) {
   });
 }
 
-// The attribute a write in progress has to put back, for a console event (Ctrl+C, Ctrl+Break,
-// a closed window) that ends the program in the middle of it.
-constexpr uint32_t kNothingToRestore = 0x10000;
-std::atomic<uint32_t> pendingAttribute{kNothingToRestore};
-std::atomic<HANDLE> pendingOutput{nullptr};
-
-BOOL WINAPI RestoreColoursBeforeTheEnd(DWORD) {
-  const uint32_t attribute = pendingAttribute.exchange(kNothingToRestore);
-  if (attribute != kNothingToRestore) {
-    ::SetConsoleTextAttribute(pendingOutput.load(), static_cast<WORD>(attribute));
-  }
-  return FALSE;  // the system's own handling goes on and ends the program
-}
-
-// Marks the attribute to put back for as long as a write has the console's colours changed.
-class PendingRestore {
+// A lock for the life of the process: made before main runs, and so before any control handler
+// is registered (the Windows builds have no thread-safe local statics), and never deleted, since
+// a control handler keeps it until the process is gone.
+class ProcessLock {
  public:
-  PendingRestore(HANDLE output, WORD attribute) {
-    pendingOutput = output;
-    pendingAttribute = attribute;
-  }
-  ~PendingRestore() { pendingAttribute = kNothingToRestore; }
-  PendingRestore(const PendingRestore&) = delete;
-  PendingRestore& operator=(const PendingRestore&) = delete;
+  ProcessLock() { ::InitializeCriticalSection(&section_); }
+  ProcessLock(const ProcessLock&) = delete;
+  ProcessLock& operator=(const ProcessLock&) = delete;
+
+  void Enter() { ::EnterCriticalSection(&section_); }
+  void Leave() { ::LeaveCriticalSection(&section_); }
+
+ private:
+  CRITICAL_SECTION section_;
 };
+
+// Holds a lock for as long as it exists.
+class Holding {
+ public:
+  explicit Holding(ProcessLock& lock) : lock_(lock) { lock_.Enter(); }
+  ~Holding() { lock_.Leave(); }
+  Holding(const Holding&) = delete;
+  Holding& operator=(const Holding&) = delete;
+
+ private:
+  ProcessLock& lock_;
+};
+
+// Held by every write from its first console call until its colours are back, and taken for
+// good by a console event (Ctrl+C, Ctrl+Break, a closed window) that ends the program.
+ProcessLock consoleWrites;
+
+// Ending and writing exclude each other: the handler waits for a write in progress to finish,
+// which puts the colours back itself, and no write starts after it. So nothing is left to
+// restore here, and no attribute or handle is kept for it.
+BOOL WINAPI EndBetweenWrites(DWORD) {
+  consoleWrites.Enter();  // never left
+  return FALSE;           // the system's own handling goes on and ends the program
+}
 
 // Only the low 16 bits of a coordinate count.
 SHORT Coordinate(int32_t value) { return static_cast<SHORT>(static_cast<uint16_t>(value)); }
@@ -122,14 +135,16 @@ std::optional<Text> ReadStreamLine() {
 
 SystemConsole::SystemConsole()
     : handles_(new Handles{::GetStdHandle(STD_INPUT_HANDLE), ::GetStdHandle(STD_OUTPUT_HANDLE)}) {
-  ::SetConsoleCtrlHandler(RestoreColoursBeforeTheEnd, TRUE);
+  ::SetConsoleCtrlHandler(EndBetweenWrites, TRUE);
 }
 
 SystemConsole::~SystemConsole() { Destroy(); }
 
 void SystemConsole::Destroy() {
   if (handles_ == nullptr) return;
-  ::SetConsoleCtrlHandler(RestoreColoursBeforeTheEnd, FALSE);
+  // Never while holding the write lock: the system may run the handlers under a lock of its own
+  // that this call takes too (Wine does).
+  ::SetConsoleCtrlHandler(EndBetweenWrites, FALSE);
   handles_.reset();
 }
 
@@ -138,6 +153,9 @@ bool SystemConsole::WriteText(std::optional<int32_t> column, std::optional<int32
                               const ConsoleText& text) {
   if (handles_ == nullptr) return false;
   const HANDLE output = handles_->output;
+  // Every console call of the write, its queries too: once a console event holds the lock this
+  // thread makes none. (Wine can hang in ending a process whose thread it stops inside one.)
+  const Holding writing(consoleWrites);
 
   CONSOLE_SCREEN_BUFFER_INFO before;
   if (!::GetConsoleScreenBufferInfo(output, &before)) return false;
@@ -150,7 +168,6 @@ bool SystemConsole::WriteText(std::optional<int32_t> column, std::optional<int32
       return false;
     }
   }
-  const PendingRestore pending(output, before.wAttributes);
   if (!::SetConsoleTextAttribute(output, ConsoleAttribute(foreground, background))) return false;
   // A failed write still gets the colours put back; it only makes the result false.
   const bool written = wide ? WriteAllWide(output, *wide) : WriteAll(output, text.Bytes());

@@ -13,6 +13,8 @@
 namespace ipmod {
 
 // The process's standard handles as a Console. Output goes straight to the console handle.
+// A console event that ends the program (Ctrl+C, Ctrl+Break, a closed window) lets a write in
+// progress finish, colours put back, and no other start; the system then ends the program.
 class SystemConsole final : public Console {
  public:
   SystemConsole();

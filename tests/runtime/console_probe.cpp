@@ -3,6 +3,8 @@
 //                             attribute before and after go to LOG
 //   console_probe read LOG    every ReadLine result as hex, one line each, until the end of input
 //   console_probe keys LOG    one ReadLine without echo, as hex
+//   console_probe interrupted-write LOG  one long coloured write that a Ctrl+C interrupts;
+//                             whether it succeeded, should it ever return
 //   console_probe cwd LOG     the current directory the start routine sees and whether OLE is
 //                             initialised
 //   console_probe result LOG  a start routine that returns 42
@@ -116,6 +118,25 @@ void Keys() {
   Log(HexLine(console.ReadLine(false)));
 }
 
+DWORD WINAPI InterruptTheWrite(void*) {
+  // The write has begun once the console shows its colours.
+  while (CurrentAttribute() != ipmod::ConsoleAttribute(ipmod::kYellow, ipmod::kBlue)) {
+  }
+  ::GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0);
+  return 0;
+}
+
+// One long write in colours (more than the writer hands the console at once), which a Ctrl+C
+// meets in the middle.
+void InterruptedWrite() {
+  using namespace ipmod;
+  SystemConsole console;
+  const ConsoleText text(Text(3 * 0x10000, 'x') + "END");
+  ::CreateThread(nullptr, 0, InterruptTheWrite, nullptr, 0, nullptr);
+  Log(console.WriteText(std::nullopt, std::nullopt, false, kYellow, kBlue, text) ? "written"
+                                                                                 : "not written");
+}
+
 // The current directory, and whether OLE is already initialised on this thread.
 void StartedState() {
   char directory[MAX_PATH];
@@ -134,6 +155,8 @@ int32_t Start() {
     Read();
   } else if (mode == "keys") {
     Keys();
+  } else if (mode == "interrupted-write") {
+    InterruptedWrite();
   } else if (mode == "cwd") {
     StartedState();
   } else if (mode == "result") {

@@ -173,6 +173,20 @@ class WriteTextTest(ProbeTest):
         self.assertNotIn("BANNER", self.screen())
 
 
+    def test_ctrl_c_in_the_middle_of_a_write_ends_the_program_after_it(self):
+        # The probe raises Ctrl+C as soon as its long write has the console's colours changed:
+        # the write still ends in its colours, the program ends then and not normally.
+        self.start_in_console("interrupted-write")
+        self.console.wait_exit()
+        screen = Screen(self.screen())
+        context = "\n".join(self.log_lines()) + "\n" + screen.captured
+        self.assertEqual(screen.count("END"), 1, context)
+        row, start = screen.find("END")[0]
+        self.assertEqual(colours_at(screen, row, start, 3), {(ansi_colour(6), ansi_colour(1))},
+                         context)
+        self.assertNotIn("end", self.log_lines(), context)
+
+
 class ReadLineTest(ProbeTest):
 
     def test_typed_lines_and_the_end_of_input(self):
