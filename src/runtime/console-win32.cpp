@@ -1,5 +1,6 @@
 // The real console: the process's standard handles.
 #include <conio.h>
+#include <io.h>
 #include <windows.h>
 
 #include <cstdint>
@@ -99,12 +100,41 @@ class Holding {
 // good by a console event (Ctrl+C, Ctrl+Break, a closed window) that ends the program.
 ProcessLock consoleWrites;
 
+// Set, and never reset, by a console event that ends the program, before the handler takes the
+// lock: a read that comes back empty-handed and the end of the run look for it. Should it not
+// be made, nothing ever waits for it.
+const HANDLE endingEvent = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
+
 // Ending and writing exclude each other: the handler waits for a write in progress to finish,
 // which puts the colours back itself, and no write starts after it. So nothing is left to
 // restore here, and no attribute or handle is kept for it.
 BOOL WINAPI EndBetweenWrites(DWORD) {
+  ::SetEvent(endingEvent);
   consoleWrites.Enter();  // never left
   return FALSE;           // the system's own handling goes on and ends the program
+}
+
+// True once a console event is ending the program, waiting for that up to `milliseconds`.
+bool Ending(DWORD milliseconds) {
+  return ::WaitForSingleObject(endingEvent, milliseconds) == WAIT_OBJECT_0;
+}
+
+// For a thread that must neither go on nor return while the handler ends the program.
+[[noreturn]] void AwaitTheEnd() {
+  for (;;) ::Sleep(INFINITE);
+}
+
+// How long a console read that came back without a line waits for a handler to start, by the
+// read's error code. An interrupted read says so, and its handler may start a while after it; any
+// other gets a moment in case the error code was lost, so that Ctrl+Z stays a quick end of input.
+constexpr DWORD kInterruptedReadWait = 5000;
+constexpr DWORD kEndOfInputWait = 100;
+
+// True when `stream` reads from a console, whose reads a console event interrupts.
+bool ReadsConsole(std::FILE* stream) {
+  DWORD mode = 0;
+  const auto handle = reinterpret_cast<HANDLE>(::_get_osfhandle(::_fileno(stream)));
+  return handle != INVALID_HANDLE_VALUE && ::GetConsoleMode(handle, &mode) != FALSE;
 }
 
 // Only the low 16 bits of a coordinate count.
@@ -125,9 +155,19 @@ Text ReadKeystrokes() {
 
 // One line of standard input with its line feed when it fits, up to its first zero byte, or
 // nothing at the end of input. A line that starts with a zero byte is still a line.
+// A console read that a console event interrupts comes back empty like the end of input: then
+// this never returns, and the handler ends the program.
 std::optional<Text> ReadStreamLine() {
   char line[kLineLimit + 1];
-  if (std::fgets(line, sizeof line, stdin) == nullptr) return std::nullopt;
+  ::SetLastError(ERROR_SUCCESS);
+  if (std::fgets(line, sizeof line, stdin) == nullptr) {
+    const DWORD error = ::GetLastError();
+    if (ReadsConsole(stdin) &&
+        Ending(error == ERROR_OPERATION_ABORTED ? kInterruptedReadWait : kEndOfInputWait)) {
+      AwaitTheEnd();
+    }
+    return std::nullopt;
+  }
   return Text(line);
 }
 
@@ -145,6 +185,8 @@ void SystemConsole::Destroy() {
   // Never while holding the write lock: the system may run the handlers under a lock of its own
   // that this call takes too (Wine does).
   ::SetConsoleCtrlHandler(EndBetweenWrites, FALSE);
+  // A handler that has begun to end the program does so; the run must not end normally first.
+  if (Ending(0)) AwaitTheEnd();
   handles_.reset();
 }
 

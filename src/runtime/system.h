@@ -24,9 +24,11 @@ class SystemConsole final : public Console {
 
   bool WriteText(std::optional<int32_t> column, std::optional<int32_t> row, bool restoreCursor,
                  int32_t foreground, int32_t background, const ConsoleText& text) override;
+  // A read that such an event interrupts never returns: it is no end of input.
   std::optional<Text> ReadLine(std::optional<bool> echo = std::nullopt) override;
 
-  // Lets go of the handles; later writes return false. Harmless when repeated.
+  // Lets go of the handles; later writes return false. Harmless when repeated. Once such an
+  // event has begun to end the program, it never returns.
   void Destroy();
 
  private:

@@ -210,6 +210,13 @@ class ReadLineTest(ProbeTest):
             "end",
         ], self.screen())
 
+    def test_an_interrupted_read_gives_neither_a_line_nor_the_end_of_input(self):
+        # The read comes back empty-handed before the Ctrl+C handler runs (see the probe): the
+        # program is ended by the event, and the caller never sees the read return.
+        self.start_in_console("interrupted-read")
+        self.console.wait_exit()
+        self.assertEqual(self.log_lines(), ["start"], self.screen())
+
     def test_long_lines_are_taken_2048_bytes_at_a_time(self):
         data = (b"a\r\n" + b"\r\n" + b"x" * 3000 + b"\n" + b"y" * 2048 + b"\n" +
                 b"tab\t\r\n" + "中文".encode("gbk") + b"\n" + b"\x00rest\n" + b"ab\x00cd\n" +
