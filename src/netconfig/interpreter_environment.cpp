@@ -1,8 +1,10 @@
 // The environment the command interpreter gets: this program's own, made so that the
 // interpreter's search for netsh and cmd can only find the system directory's programs.
-#include <cctype>
 #include <cstddef>
+#include <cstdint>
+#include <cstring>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "netconfig/netconfig.h"
@@ -11,19 +13,31 @@ namespace ipmod {
 
 namespace {
 
-// The name of an entry: up to its first "=" after the first byte (the system's per-drive
-// entries such as "=C:=C:\dir" have names that begin with "=").
-Text EntryName(const Text& entry) {
-  const std::size_t equals = entry.find('=', 1);
-  return equals == Text::npos ? entry : entry.substr(0, equals);
+// An ASCII text as a string of either kind.
+template <typename String>
+String Ascii(const char* text) {
+  return String(text, text + std::strlen(text));
 }
 
-// Names are ASCII for the system's own variables; compared without case as the system does.
-int CompareNames(const Text& a, const Text& b) {
+// The name of an entry: up to its first "=" after the first unit (the system's per-drive
+// entries such as "=C:=C:\dir" have names that begin with "=").
+template <typename String>
+String EntryName(const String& entry) {
+  const std::size_t equals = entry.find('=', 1);
+  return equals == String::npos ? entry : entry.substr(0, equals);
+}
+
+// Only ASCII letters have a case here: the system's own variables have ASCII names.
+uint32_t Upper(uint32_t unit) { return unit >= 'a' && unit <= 'z' ? unit - ('a' - 'A') : unit; }
+
+// Compared without case as the system does, unit by unit (bytes as unsigned).
+template <typename String>
+int CompareNames(const String& a, const String& b) {
+  using Unit = std::make_unsigned_t<typename String::value_type>;
   const std::size_t common = a.size() < b.size() ? a.size() : b.size();
   for (std::size_t i = 0; i < common; ++i) {
-    const int x = std::toupper(static_cast<unsigned char>(a[i]));
-    const int y = std::toupper(static_cast<unsigned char>(b[i]));
+    const uint32_t x = Upper(static_cast<Unit>(a[i]));
+    const uint32_t y = Upper(static_cast<Unit>(b[i]));
     if (x != y) return x < y ? -1 : 1;
   }
   return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
@@ -31,18 +45,27 @@ int CompareNames(const Text& a, const Text& b) {
 
 }  // namespace
 
-std::string InterpreterEnvironment(const std::vector<Text>& entries, const Text& systemDirectory) {
-  const Text kPath = "PATH";
-  std::vector<Text> kept;
+template <typename String>
+String InterpreterEnvironment(const std::vector<String>& entries, const String& systemDirectory) {
+  const String kPath = Ascii<String>("PATH");
+  const String kNoDefault = Ascii<String>("NoDefaultCurrentDirectoryInExePath");
+  std::vector<String> kept;
   bool hasPath = false;
-  for (const Text& entry : entries) {
+  for (const String& entry : entries) {
     if (entry.empty()) continue;
-    const Text name = EntryName(entry);
-    if (CompareNames(name, "NoDefaultCurrentDirectoryInExePath") == 0) continue;
+    const String name = EntryName(entry);
+    if (CompareNames(name, kNoDefault) == 0) continue;
     if (CompareNames(name, kPath) == 0) {
       hasPath = true;
-      const Text rest = entry.size() > name.size() ? entry.substr(name.size() + 1) : Text();
-      kept.push_back(name + "=" + systemDirectory + (rest.empty() ? "" : ";" + rest));
+      const String rest = entry.size() > name.size() ? entry.substr(name.size() + 1) : String();
+      String path = name;
+      path += '=';
+      path += systemDirectory;
+      if (!rest.empty()) {
+        path += ';';
+        path += rest;
+      }
+      kept.push_back(path);
     } else {
       kept.push_back(entry);
     }
@@ -50,15 +73,19 @@ std::string InterpreterEnvironment(const std::vector<Text>& entries, const Text&
   if (!hasPath) {
     auto at = kept.begin();
     while (at != kept.end() && ((*at)[0] == '=' || CompareNames(EntryName(*at), kPath) < 0)) ++at;
-    kept.insert(at, "Path=" + systemDirectory);
+    kept.insert(at, Ascii<String>("Path=") + systemDirectory);
   }
-  std::string block;
-  for (const Text& entry : kept) {
+  String block;
+  for (const String& entry : kept) {
     block += entry;
-    block += '\0';
+    block += typename String::value_type();
   }
-  block += '\0';
+  block += typename String::value_type();
   return block;
 }
+
+template std::string InterpreterEnvironment(const std::vector<std::string>&, const std::string&);
+template std::u16string InterpreterEnvironment(const std::vector<std::u16string>&,
+                                               const std::u16string&);
 
 }  // namespace ipmod

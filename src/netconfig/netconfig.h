@@ -83,8 +83,11 @@ class SystemCommandRunner final : public CommandRunner {
 // NoDefaultCurrentDirectoryInExePath remains (it would let the interpreter look for netsh and
 // cmd along PATH before the system directory) and PATH begins with `systemDirectory`. A missing
 // PATH is added as Path=<systemDirectory>, among the named entries in name order. Names compare
-// without case. Each entry ends with a zero byte, and one more zero byte ends the block.
-std::string InterpreterEnvironment(const std::vector<Text>& entries, const Text& systemDirectory);
+// without case (ASCII letters only). Each entry ends with a zero unit, and one more ends the
+// block. For either form of the environment: bytes (std::string) or UTF-16 units
+// (std::u16string, the form that holds every character).
+template <typename String>
+String InterpreterEnvironment(const std::vector<String>& entries, const String& systemDirectory);
 
 // The connection name used when a caller leaves the name out.
 extern const char kDefaultConnectionName[];  // "本地连接"

@@ -3,7 +3,7 @@
 #include <windows.h>
 
 #include <cstdint>
-#include <cstring>
+#include <cwchar>
 #include <memory>
 #include <optional>
 #include <string>
@@ -51,18 +51,42 @@ class InterpreterOutput final : public OutputSource {
 };
 
 struct EnvironmentStringsFree {
-  void operator()(char* strings) const { FreeEnvironmentStringsA(strings); }
+  void operator()(wchar_t* strings) const { FreeEnvironmentStringsW(strings); }
 };
 
-// This program's environment entries, as the system lists them.
-std::vector<Text> OwnEnvironment() {
-  std::vector<Text> entries;
-  const std::unique_ptr<char, EnvironmentStringsFree> strings(GetEnvironmentStringsA());
-  if (!strings) return entries;
-  for (const char* entry = strings.get(); *entry != '\0'; entry += std::strlen(entry) + 1) {
-    entries.emplace_back(entry);
+// This program's environment entries, as the system lists them, in UTF-16: the ANSI list would
+// turn every character outside the system's code page into another. Nothing when it cannot be
+// read.
+std::optional<std::vector<std::u16string>> OwnEnvironment() {
+  const std::unique_ptr<wchar_t, EnvironmentStringsFree> strings(GetEnvironmentStringsW());
+  if (!strings) return std::nullopt;
+  std::vector<std::u16string> entries;
+  for (const wchar_t* entry = strings.get(); *entry != L'\0'; entry += std::wcslen(entry) + 1) {
+    entries.emplace_back(entry, entry + std::wcslen(entry));
   }
   return entries;
+}
+
+// The system directory in UTF-16, as SystemDirectory() gives it in ANSI; empty when unknown.
+std::u16string WideSystemDirectory() {
+  std::vector<wchar_t> directory(MAX_PATH, L'\0');
+  UINT length = GetSystemDirectoryW(directory.data(), static_cast<UINT>(directory.size()));
+  if (length >= directory.size()) {
+    directory.assign(length + 1, L'\0');
+    length = GetSystemDirectoryW(directory.data(), static_cast<UINT>(directory.size()));
+  }
+  if (length == 0 || length >= directory.size()) return std::u16string();
+  return std::u16string(directory.data(), directory.data() + length);
+}
+
+// The interpreter's environment block (UTF-16), or nothing when this program's own environment
+// or the system directory cannot be read: the interpreter then inherits the environment as it
+// is, which is better than one that lacks SystemRoot and the rest.
+std::optional<std::u16string> InterpreterEnvironmentBlock() {
+  const std::optional<std::vector<std::u16string>> own = OwnEnvironment();
+  const std::u16string systemDirectory = WideSystemDirectory();
+  if (!own || systemDirectory.empty()) return std::nullopt;
+  return InterpreterEnvironment(*own, systemDirectory);
 }
 
 }  // namespace
@@ -99,11 +123,14 @@ CapturedRun SystemCommandRunner::RunCaptured(const Text& command) {
   Text line = InterpreterPrefix(osFamily) + command;
   // The interpreter looks for the line's netsh (and the inner cmd) itself; with this
   // environment it finds the system directory's before anything else on PATH.
-  std::string environment = InterpreterEnvironment(OwnEnvironment(), systemDirectory);
+  std::optional<std::u16string> environment = InterpreterEnvironmentBlock();
+  // The command line stays in ANSI; only the environment goes as UTF-16.
+  const DWORD flags = environment ? CREATE_UNICODE_ENVIRONMENT : 0;
+  void* const block = environment ? environment->data() : nullptr;
   PROCESS_INFORMATION created{};
   const auto start = [&] {
-    if (CreateProcessA(application.c_str(), line.data(), nullptr, nullptr, TRUE, 0,
-                       environment.data(), systemDirectory.c_str(), &startup, &created)) {
+    if (CreateProcessA(application.c_str(), line.data(), nullptr, nullptr, TRUE, flags, block,
+                       systemDirectory.c_str(), &startup, &created)) {
       return true;
     }
     run.startError = GetLastError();

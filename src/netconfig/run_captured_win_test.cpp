@@ -186,6 +186,19 @@ TEST(RunCapturedTest, TheInterpreterSearchesTheSystemDirectoryFirst) {
   SetEnvironmentVariableA("NETCONFIG_KEPT", nullptr);
 }
 
+// A value holding a character outside the system's code page (Thai ก, U+0E01, beside a Chinese
+// one GBK holds) reaches the interpreter and what it starts as it is, not as "?".
+TEST(RunCapturedTest, EveryCharacterOfTheEnvironmentReachesTheInterpreter) {
+  ASSERT_TRUE(SetEnvironmentVariableW(L"NETCONFIG_WIDE", L"\u0E01 \u672C x"));
+  for (const Text& command :
+       {Child("wide NETCONFIG_WIDE"), "cmd /c " + Child("wide NETCONFIG_WIDE")}) {
+    const CapturedRun run = Captured(command);
+    EXPECT_EQ(run.output, "0e01 0020 672c 0020 0078") << command;
+    EXPECT_EQ(run.exitCode, 0u) << command << ": " << run.output;
+  }
+  SetEnvironmentVariableW(L"NETCONFIG_WIDE", nullptr);
+}
+
 // Reads a whole file; empty when there is none.
 Text ReadWholeFile(const Text& path) {
   Text text;

@@ -1,8 +1,8 @@
 // The real console: the process's standard handles.
 #include <conio.h>
+#include <io.h>
 #include <windows.h>
 
-#include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <memory>
@@ -69,31 +69,74 @@ bool WriteAllWide(HANDLE output, const std::vector<wchar_t>& text) {
   });
 }
 
-// The attribute a write in progress has to put back, for a console event (Ctrl+C, Ctrl+Break,
-// a closed window) that ends the program in the middle of it.
-constexpr uint32_t kNothingToRestore = 0x10000;
-std::atomic<uint32_t> pendingAttribute{kNothingToRestore};
-std::atomic<HANDLE> pendingOutput{nullptr};
+// A lock for the life of the process: made before main runs, and so before any control handler
+// is registered (the Windows builds have no thread-safe local statics), and never deleted, since
+// a control handler keeps it until the process is gone.
+class ProcessLock {
+ public:
+  ProcessLock() { ::InitializeCriticalSection(&section_); }
+  ProcessLock(const ProcessLock&) = delete;
+  ProcessLock& operator=(const ProcessLock&) = delete;
 
-BOOL WINAPI RestoreColoursBeforeTheEnd(DWORD) {
-  const uint32_t attribute = pendingAttribute.exchange(kNothingToRestore);
-  if (attribute != kNothingToRestore) {
-    ::SetConsoleTextAttribute(pendingOutput.load(), static_cast<WORD>(attribute));
-  }
-  return FALSE;  // the system's own handling goes on and ends the program
+  void Enter() { ::EnterCriticalSection(&section_); }
+  void Leave() { ::LeaveCriticalSection(&section_); }
+
+ private:
+  CRITICAL_SECTION section_;
+};
+
+// Holds a lock for as long as it exists.
+class Holding {
+ public:
+  explicit Holding(ProcessLock& lock) : lock_(lock) { lock_.Enter(); }
+  ~Holding() { lock_.Leave(); }
+  Holding(const Holding&) = delete;
+  Holding& operator=(const Holding&) = delete;
+
+ private:
+  ProcessLock& lock_;
+};
+
+// Held by every write from its first console call until its colours are back, and taken for
+// good by a console event (Ctrl+C, Ctrl+Break, a closed window) that ends the program.
+ProcessLock consoleWrites;
+
+// Set, and never reset, by a console event that ends the program, before the handler takes the
+// lock: a read that comes back empty-handed and the end of the run look for it. Should it not
+// be made, nothing ever waits for it.
+const HANDLE endingEvent = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
+
+// Ending and writing exclude each other: the handler waits for a write in progress to finish,
+// which puts the colours back itself, and no write starts after it. So nothing is left to
+// restore here, and no attribute or handle is kept for it.
+BOOL WINAPI EndBetweenWrites(DWORD) {
+  ::SetEvent(endingEvent);
+  consoleWrites.Enter();  // never left
+  return FALSE;           // the system's own handling goes on and ends the program
 }
 
-// Marks the attribute to put back for as long as a write has the console's colours changed.
-class PendingRestore {
- public:
-  PendingRestore(HANDLE output, WORD attribute) {
-    pendingOutput = output;
-    pendingAttribute = attribute;
-  }
-  ~PendingRestore() { pendingAttribute = kNothingToRestore; }
-  PendingRestore(const PendingRestore&) = delete;
-  PendingRestore& operator=(const PendingRestore&) = delete;
-};
+// True once a console event is ending the program, waiting for that up to `milliseconds`.
+bool Ending(DWORD milliseconds) {
+  return ::WaitForSingleObject(endingEvent, milliseconds) == WAIT_OBJECT_0;
+}
+
+// For a thread that must neither go on nor return while the handler ends the program.
+[[noreturn]] void AwaitTheEnd() {
+  for (;;) ::Sleep(INFINITE);
+}
+
+// How long a console read that came back without a line waits for a handler to start, by the
+// read's error code. An interrupted read says so, and its handler may start a while after it; any
+// other gets a moment in case the error code was lost, so that Ctrl+Z stays a quick end of input.
+constexpr DWORD kInterruptedReadWait = 5000;
+constexpr DWORD kEndOfInputWait = 100;
+
+// True when `stream` reads from a console, whose reads a console event interrupts.
+bool ReadsConsole(std::FILE* stream) {
+  DWORD mode = 0;
+  const auto handle = reinterpret_cast<HANDLE>(::_get_osfhandle(::_fileno(stream)));
+  return handle != INVALID_HANDLE_VALUE && ::GetConsoleMode(handle, &mode) != FALSE;
+}
 
 // Only the low 16 bits of a coordinate count.
 SHORT Coordinate(int32_t value) { return static_cast<SHORT>(static_cast<uint16_t>(value)); }
@@ -113,9 +156,19 @@ Text ReadKeystrokes() {
 
 // One line of standard input with its line feed when it fits, up to its first zero byte, or
 // nothing at the end of input. A line that starts with a zero byte is still a line.
+// A console read that a console event interrupts comes back empty like the end of input: then
+// this never returns, and the handler ends the program.
 std::optional<Text> ReadStreamLine() {
   char line[kLineLimit + 1];
-  if (std::fgets(line, sizeof line, stdin) == nullptr) return std::nullopt;
+  ::SetLastError(ERROR_SUCCESS);
+  if (std::fgets(line, sizeof line, stdin) == nullptr) {
+    const DWORD error = ::GetLastError();
+    if (ReadsConsole(stdin) &&
+        Ending(error == ERROR_OPERATION_ABORTED ? kInterruptedReadWait : kEndOfInputWait)) {
+      AwaitTheEnd();
+    }
+    return std::nullopt;
+  }
   return Text(line);
 }
 
@@ -123,14 +176,18 @@ std::optional<Text> ReadStreamLine() {
 
 SystemConsole::SystemConsole()
     : handles_(new Handles{::GetStdHandle(STD_INPUT_HANDLE), ::GetStdHandle(STD_OUTPUT_HANDLE)}) {
-  ::SetConsoleCtrlHandler(RestoreColoursBeforeTheEnd, TRUE);
+  ::SetConsoleCtrlHandler(EndBetweenWrites, TRUE);
 }
 
 SystemConsole::~SystemConsole() { Destroy(); }
 
 void SystemConsole::Destroy() {
   if (handles_ == nullptr) return;
-  ::SetConsoleCtrlHandler(RestoreColoursBeforeTheEnd, FALSE);
+  // Never while holding the write lock: the system may run the handlers under a lock of its own
+  // that this call takes too (Wine does).
+  ::SetConsoleCtrlHandler(EndBetweenWrites, FALSE);
+  // A handler that has begun to end the program does so; the run must not end normally first.
+  if (Ending(0)) AwaitTheEnd();
   handles_.reset();
 }
 
@@ -139,6 +196,9 @@ bool SystemConsole::WriteText(std::optional<int32_t> column, std::optional<int32
                               const ConsoleText& text) {
   if (handles_ == nullptr) return false;
   const HANDLE output = handles_->output;
+  // Every console call of the write, its queries too: once a console event holds the lock this
+  // thread makes none. (Wine can hang in ending a process whose thread it stops inside one.)
+  const Holding writing(consoleWrites);
 
   CONSOLE_SCREEN_BUFFER_INFO before;
   if (!::GetConsoleScreenBufferInfo(output, &before)) return false;
@@ -151,7 +211,6 @@ bool SystemConsole::WriteText(std::optional<int32_t> column, std::optional<int32
       return false;
     }
   }
-  const PendingRestore pending(output, before.wAttributes);
   if (!::SetConsoleTextAttribute(output, ConsoleAttribute(foreground, background))) return false;
   // A failed write still gets the colours put back; it only makes the result false.
   const bool written = wide ? WriteAllWide(output, *wide) : WriteAll(output, text.Bytes());

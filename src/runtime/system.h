@@ -13,6 +13,8 @@
 namespace ipmod {
 
 // The process's standard handles as a Console. Output goes straight to the console handle.
+// A console event that ends the program (Ctrl+C, Ctrl+Break, a closed window) lets a write in
+// progress finish, colours put back, and no other start; the system then ends the program.
 class SystemConsole final : public Console {
  public:
   SystemConsole();
@@ -22,9 +24,11 @@ class SystemConsole final : public Console {
 
   bool WriteText(std::optional<int32_t> column, std::optional<int32_t> row, bool restoreCursor,
                  int32_t foreground, int32_t background, const ConsoleText& text) override;
+  // A read that such an event interrupts never returns: it is no end of input.
   std::optional<Text> ReadLine(std::optional<bool> echo = std::nullopt) override;
 
-  // Lets go of the handles; later writes return false. Harmless when repeated.
+  // Lets go of the handles; later writes return false. Harmless when repeated. Once such an
+  // event has begun to end the program, it never returns.
   void Destroy();
 
  private:

@@ -526,6 +526,26 @@ class Guards(DialogueTest):
             # is checked; the program must end instead of waiting for ever.
             s.wait_exit(timeout=15)
 
+    # The exit status of a program ended by Ctrl+C, as Linux sees it under Wine. Windows ends it
+    # with STATUS_CONTROL_C_EXIT (0xC000013A: Linux would see 58), but Wine 8.0's own handling
+    # of a console event ends the process with exit code 0.
+    INTERRUPTED_EXIT_STATUS = 0
+
+    def test_ctrl_c_at_a_prompt_ends_the_program_with_nothing_more(self):
+        # Windows ends the read at the prompt as if the input had ended (Wine's console leaves it
+        # waiting); the program must end as interrupted instead: nothing more on the screen, no
+        # further prompt, no command run.
+        with Scenario(three_adapters(), default_reply=Reply(gbk("确定。\r\n"))) as s:
+            self.choose(s, "1")
+            s.type("192.0.2.50")
+            before = s.wait_for("192.0.2.50")
+            s.key("C-c")
+            self.assertEqual(s.wait_exit(timeout=PROMPT_EXIT_SECONDS),
+                             self.INTERRUPTED_EXIT_STATUS)
+            after = s.screen()
+            self.assertEqual(after.lines, before.lines, f"\n{before}\n---\n{after}")
+            self.assertEqual(s.netsh_calls(), [])
+
     def test_redirected_output_shows_nothing_and_still_runs_the_commands(self):
         with Scenario(three_adapters(), stdin="fifo", stdout="file",
                       replies={2: Reply(gbk("确定。\r\n"))}) as s:

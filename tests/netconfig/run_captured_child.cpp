@@ -7,6 +7,8 @@
 //   stdin                     tells whether it can read anything from standard input
 //   env                       writes its PATH and whether NoDefaultCurrentDirectoryInExePath is
 //                             set, as "PATH=...\r\nNoDefault...: set|unset"
+//   wide NAME                 writes the UTF-16 units of variable NAME's value as four hex
+//                             digits each, blank-separated, or "unset"
 // Started in any other way (as a planted cmd.exe or netsh.exe) it appends its command line to
 // the file named by NETCONFIG_PLANTED_LOG and ends with 0.
 #include <windows.h>
@@ -66,6 +68,24 @@ int Environment() {
   return 0;
 }
 
+int WideVariable(const char* name) {
+  const std::wstring wideName(name, name + std::strlen(name));
+  wchar_t value[32768];
+  const DWORD length = GetEnvironmentVariableW(wideName.c_str(), value, 32768);
+  if (length == 0 || length >= 32768) {
+    Write(STD_OUTPUT_HANDLE, "unset");
+    return 0;
+  }
+  std::string hex;
+  char unit[8];
+  for (DWORD i = 0; i < length; ++i) {
+    std::snprintf(unit, sizeof unit, i == 0 ? "%04x" : " %04x", static_cast<unsigned>(value[i]));
+    hex += unit;
+  }
+  Write(STD_OUTPUT_HANDLE, hex);
+  return 0;
+}
+
 int Planted() {
   char path[MAX_PATH];
   const DWORD length = GetEnvironmentVariableA("NETCONFIG_PLANTED_LOG", path, MAX_PATH);
@@ -96,5 +116,6 @@ int main(int argc, char** argv) {
   if (mode == "zero") return Zero();
   if (mode == "stdin") return Stdin();
   if (mode == "env") return Environment();
+  if (mode == "wide" && argc > 2) return WideVariable(argv[2]);
   return Planted();
 }

@@ -3,6 +3,10 @@
 //                             attribute before and after go to LOG
 //   console_probe read LOG    every ReadLine result as hex, one line each, until the end of input
 //   console_probe keys LOG    one ReadLine without echo, as hex
+//   console_probe interrupted-read LOG  a ReadLine that a Ctrl+C ends the way Windows does; a
+//                             line or the end of input as hex, should ReadLine ever return
+//   console_probe interrupted-write LOG  one long coloured write that a Ctrl+C interrupts;
+//                             whether it succeeded, should it ever return
 //   console_probe cwd LOG     the current directory the start routine sees and whether OLE is
 //                             initialised
 //   console_probe result LOG  a start routine that returns 42
@@ -116,6 +120,58 @@ void Keys() {
   Log(HexLine(console.ReadLine(false)));
 }
 
+// Windows ends a console read that Ctrl+C interrupts at once (no characters, the error
+// ERROR_OPERATION_ABORTED) and runs the control handlers on a thread of their own, which may start
+// before or after the read has returned; Wine's console leaves the read waiting. Here a thread
+// does what Windows does, in the order that is hardest for the reader: it ends the read (cancelled
+// as synchronous I/O), and raises the Ctrl+C only a while later.
+using CancelSynchronousIoRoutine = BOOL(WINAPI*)(HANDLE);
+CancelSynchronousIoRoutine cancelRead = nullptr;
+HANDLE reader = nullptr;
+
+DWORD WINAPI InterruptTheRead(void*) {
+  // Fails until the reader has begun to read.
+  while (!cancelRead(reader)) ::Sleep(10);
+  ::Sleep(300);
+  ::GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0);
+  return 0;
+}
+
+void InterruptedRead() {
+  // Not in the headers of the Windows version the build is pinned to.
+  cancelRead = reinterpret_cast<CancelSynchronousIoRoutine>(reinterpret_cast<void*>(
+      ::GetProcAddress(::GetModuleHandleA("kernel32.dll"), "CancelSynchronousIo")));
+  if (cancelRead == nullptr) {
+    Log("no CancelSynchronousIo");
+    return;
+  }
+  ::DuplicateHandle(::GetCurrentProcess(), ::GetCurrentThread(), ::GetCurrentProcess(), &reader, 0,
+                    FALSE, DUPLICATE_SAME_ACCESS);
+  ipmod::SystemConsole console;
+  ::CreateThread(nullptr, 0, InterruptTheRead, nullptr, 0, nullptr);
+  Log(HexLine(console.ReadLine()));
+  Log("again " + HexLine(console.ReadLine()));
+}
+
+DWORD WINAPI InterruptTheWrite(void*) {
+  // The write has begun once the console shows its colours.
+  while (CurrentAttribute() != ipmod::ConsoleAttribute(ipmod::kYellow, ipmod::kBlue)) {
+  }
+  ::GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0);
+  return 0;
+}
+
+// One long write in colours (more than the writer hands the console at once), which a Ctrl+C
+// meets in the middle.
+void InterruptedWrite() {
+  using namespace ipmod;
+  SystemConsole console;
+  const ConsoleText text(Text(3 * 0x10000, 'x') + "END");
+  ::CreateThread(nullptr, 0, InterruptTheWrite, nullptr, 0, nullptr);
+  Log(console.WriteText(std::nullopt, std::nullopt, false, kYellow, kBlue, text) ? "written"
+                                                                                 : "not written");
+}
+
 // The current directory, and whether OLE is already initialised on this thread.
 void StartedState() {
   char directory[MAX_PATH];
@@ -134,6 +190,10 @@ int32_t Start() {
     Read();
   } else if (mode == "keys") {
     Keys();
+  } else if (mode == "interrupted-read") {
+    InterruptedRead();
+  } else if (mode == "interrupted-write") {
+    InterruptedWrite();
   } else if (mode == "cwd") {
     StartedState();
   } else if (mode == "result") {

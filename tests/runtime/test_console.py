@@ -173,6 +173,20 @@ class WriteTextTest(ProbeTest):
         self.assertNotIn("BANNER", self.screen())
 
 
+    def test_ctrl_c_in_the_middle_of_a_write_ends_the_program_after_it(self):
+        # The probe raises Ctrl+C as soon as its long write has the console's colours changed:
+        # the write still ends in its colours, the program ends then and not normally.
+        self.start_in_console("interrupted-write")
+        self.console.wait_exit()
+        screen = Screen(self.screen())
+        context = "\n".join(self.log_lines()) + "\n" + screen.captured
+        self.assertEqual(screen.count("END"), 1, context)
+        row, start = screen.find("END")[0]
+        self.assertEqual(colours_at(screen, row, start, 3), {(ansi_colour(6), ansi_colour(1))},
+                         context)
+        self.assertNotIn("end", self.log_lines(), context)
+
+
 class ReadLineTest(ProbeTest):
 
     def test_typed_lines_and_the_end_of_input(self):
@@ -195,6 +209,13 @@ class ReadLineTest(ProbeTest):
             "again eof",  # and again on the next call
             "end",
         ], self.screen())
+
+    def test_an_interrupted_read_gives_neither_a_line_nor_the_end_of_input(self):
+        # The read comes back empty-handed before the Ctrl+C handler runs (see the probe): the
+        # program is ended by the event, and the caller never sees the read return.
+        self.start_in_console("interrupted-read")
+        self.console.wait_exit()
+        self.assertEqual(self.log_lines(), ["start"], self.screen())
 
     def test_long_lines_are_taken_2048_bytes_at_a_time(self):
         data = (b"a\r\n" + b"\r\n" + b"x" * 3000 + b"\n" + b"y" * 2048 + b"\n" +
