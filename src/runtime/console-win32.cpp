@@ -108,11 +108,14 @@ const HANDLE endingEvent = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
 
 // Ending and writing exclude each other: the handler waits for a write in progress to finish,
 // which puts the colours back itself, and no write starts after it. So nothing is left to
-// restore here, and no attribute or handle is kept for it.
-BOOL WINAPI EndBetweenWrites(DWORD) {
+// restore here, and no attribute or handle is kept for it. An interrupt ends the program as the
+// system's own handling does on Windows, with its exit code (Wine's would end it with 0); for
+// any other event (a closed window, a logoff, a shutdown) the system's handling goes on.
+BOOL WINAPI EndBetweenWrites(DWORD event) {
   ::SetEvent(endingEvent);
   consoleWrites.Enter();  // never left
-  return FALSE;           // the system's own handling goes on and ends the program
+  if (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT) ::ExitProcess(CONTROL_C_EXIT);
+  return FALSE;
 }
 
 // True once a console event is ending the program, waiting for that up to `milliseconds`.
