@@ -18,7 +18,7 @@ TEST_JOBS_host := 2
 TEST_JOBS_fuzz := 2
 # What only computes runs under nice (the builds, and the fuzz runs, which take whatever time
 # they are given), so that the Wine tests beside it get the processor at once when they wake:
-# some of them time waits of tens of milliseconds.
+# some of them time waits of tens of milliseconds (see IPMOD_TIMING_LOCK for those of a preset).
 NICE_fuzz := nice
 
 .PHONY: run test fuzz bench deps $(addprefix build-,$(PRESETS)) $(addprefix test-,$(PRESETS))
