@@ -1,12 +1,13 @@
 # make run  - installs what is missing, builds, and starts ipmod in this terminal (under Wine
 #             on Linux; Wine's netsh changes nothing).
 # make test - installs what is missing, builds every preset and runs every test (a 10 s run of
-#             each fuzz target included). The builds, which keep both cores busy, go one after
-#             another, the Windows presets first; each preset's tests start as soon as its build
-#             is done and run beside the later builds and the other presets' tests (CTest runs
-#             them side by side too: the Wine tests mostly wait, for Wine's start-up and the
-#             console). Each build's and each preset's test output comes in one piece when it is
-#             done; make test fails when any preset fails, after all have run.
+#             each fuzz target included). The builds keep both cores busy: they go one after
+#             another, win64 and win32 first (their tests take longest), then fuzz, then host.
+#             Each preset's tests start as soon as its build is done, beside the later builds
+#             and the other presets' tests, and CTest runs them side by side too (the Wine tests
+#             mostly wait, for Wine's start-up and the console). Each build's and each preset's
+#             test output comes in one piece when it is done; make test fails when any preset
+#             fails, after all have run.
 # make fuzz - runs each fuzz target for FUZZ_SECONDS (120) with its corpus in build/fuzz/fuzz.
 PRESETS := host win64 win32 fuzz
 FUZZ_SECONDS ?= 120
@@ -51,8 +52,8 @@ $(addprefix test-,$(PRESETS)): test-%: build-%
 
 ifeq ($(ONE_BUILD_AT_A_TIME),1)
 build-win32: | build-win64
-build-host: | build-win32
-build-fuzz: | build-host
+build-fuzz: | build-win32
+build-host: | build-fuzz
 endif
 
 fuzz: deps
