@@ -17,10 +17,12 @@ TEST_JOBS_win64 := 8
 TEST_JOBS_win32 := 8
 TEST_JOBS_host := 2
 TEST_JOBS_fuzz := 2
-# What only computes runs under nice (the builds, and the fuzz runs, which take whatever time
-# they are given), so that the Wine tests beside it get the processor at once when they wake:
-# some of them time waits of tens of milliseconds (see IPMOD_TIMING_LOCK for those of a preset).
-NICE_fuzz := nice
+# What only computes runs under nice, so that the Wine tests beside it get the processor at
+# once when they wake (some time waits of tens of milliseconds; IPMOD_TIMING_LOCK keeps those of
+# a preset apart from its own busy test): the builds, and below them the fuzz runs, which run
+# for their 10 s whatever share of the processor they get.
+NICE_BUILD := nice -n 10
+NICE_fuzz := nice -n 19
 
 .PHONY: run test fuzz bench deps $(addprefix build-,$(PRESETS)) $(addprefix test-,$(PRESETS))
 
@@ -40,7 +42,7 @@ test: deps
 $(addprefix build-,$(PRESETS)): build-%:
 	@echo "== $*: build"
 	@cmake --preset $* >/dev/null
-	@nice cmake --build --preset $* -j2
+	@$(NICE_BUILD) cmake --build --preset $* -j2
 
 $(addprefix test-,$(PRESETS)): test-%: build-%
 	@echo "== $*: tests"; status=0; \
