@@ -18,9 +18,8 @@ TEST_JOBS_win32 := 8
 TEST_JOBS_host := 2
 TEST_JOBS_fuzz := 2
 # What only computes runs under nice, so that the Wine tests beside it get the processor at
-# once when they wake (some time waits of tens of milliseconds; IPMOD_TIMING_LOCK keeps those of
-# a preset apart from its own busy test): the builds, and below them the fuzz runs, which run
-# for their 10 s whatever share of the processor they get.
+# once when they wake (some time waits of tens of milliseconds): the builds, and below them the
+# fuzz runs, which run for their 10 s whatever share of the processor they get.
 NICE_BUILD := nice -n 10
 NICE_fuzz := nice -n 19
 

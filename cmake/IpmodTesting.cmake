@@ -4,11 +4,7 @@
 # told the build's bitness by IPMOD_WINE_BITS in their environment. Every Wine test goes through
 # tests/support/wine-gate: the test wine_runs_this_build first starts a trivial program of the
 # build; where a 32-bit one cannot start, it and every other Wine test report themselves skipped.
-# The tests may run side by side (ctest -j): those that share a prefix hold a lock on it, and
-# IPMOD_TIMING_LOCK keeps the tests that time waits of tens of milliseconds under Wine (the
-# GoogleTest executables) apart from the one that keeps both cores busy (the shipped program's
-# second build in shipped_exe_form).
-set(IPMOD_TIMING_LOCK ipmod_timing)
+# The tests may run side by side (ctest -j), except the GoogleTest executables under Wine.
 if(WIN32 AND CMAKE_CROSSCOMPILING)
   set(IPMOD_WINE_TESTS ON)
   math(EXPR IPMOD_WINE_BITS "8 * ${CMAKE_SIZEOF_VOID_P}")
@@ -45,7 +41,9 @@ function(ipmod_add_gtest name)
   if(IPMOD_WINE_TESTS)
     ipmod_wine_test(${name})
     # They all run in the build tree's prefix, and some change it for a while (a stand-in over
-    # its system netsh.exe): one at a time.
-    set_tests_properties(${name} PROPERTIES RESOURCE_LOCK "${IPMOD_WINE_PREFIX};${IPMOD_TIMING_LOCK}")
+    # its system netsh.exe): one at a time. And with no other test of the build beside them:
+    # they time waits of tens of milliseconds and start many processes, and on a loaded machine
+    # (Wine making other prefixes meanwhile) some of those starts failed.
+    set_tests_properties(${name} PROPERTIES RESOURCE_LOCK ${IPMOD_WINE_PREFIX} RUN_SERIAL ON)
   endif()
 endfunction()
