@@ -4,12 +4,29 @@
 # make run-wine - starts it under Wine against Wine's own view of this machine instead (whose
 #             netsh changes nothing).
 # make test - installs what is missing, builds every preset and runs every test (a 10 s run of
-#             each fuzz target included).
+#             each fuzz target included). The builds keep both cores busy: they go one after
+#             another, win64 and win32 first (their tests take longest), then fuzz, then host.
+#             Each preset's tests start as soon as its build is done, beside the later builds
+#             and the other presets' tests, and CTest runs them side by side too (the Wine tests
+#             mostly wait, for Wine's start-up and the console). Each build's and each preset's
+#             test output comes in one piece when it is done; make test fails when any preset
+#             fails, after all have run.
 # make fuzz - runs each fuzz target for FUZZ_SECONDS (120) with its corpus in build/fuzz/fuzz.
 PRESETS := host win64 win32 fuzz
 FUZZ_SECONDS ?= 120
+# CTest's jobs per preset in make test: many for the Windows tests, which mostly wait; one per
+# core for the host tests and the fuzz runs, which compute.
+TEST_JOBS_win64 := 8
+TEST_JOBS_win32 := 8
+TEST_JOBS_host := 2
+TEST_JOBS_fuzz := 2
+# What only computes runs under nice, so that the Wine tests beside it get the processor at
+# once when they wake (some time waits of tens of milliseconds): the builds, and below them the
+# fuzz runs, which run for their 10 s whatever share of the processor they get.
+NICE_BUILD := nice -n 10
+NICE_fuzz := nice -n 19
 
-.PHONY: run run-wine test fuzz bench deps $(addprefix test-,$(PRESETS))
+.PHONY: run run-wine test fuzz bench deps $(addprefix build-,$(PRESETS)) $(addprefix test-,$(PRESETS))
 
 deps:
 	@tools/install-deps
@@ -25,15 +42,28 @@ run-wine: deps
 	@tools/wine-run build/run-wineprefix build/win64/ipmod.exe
 
 test: deps
-	@set -e; for p in $(PRESETS); do \
-	  echo "== $$p"; \
-	  cmake --preset $$p >/dev/null; \
-	  cmake --build --preset $$p -j2; \
-	  ctest --preset $$p; \
-	  if [ -f build/$$p/wine-unavailable ]; then \
-	    echo "== $$p: Wine tests skipped: $$(cat build/$$p/wine-unavailable)"; \
-	  fi; \
-	done
+	@$(MAKE) --no-print-directory --keep-going --output-sync=target -j$(words $(PRESETS)) \
+	  ONE_BUILD_AT_A_TIME=1 $(addprefix test-,$(PRESETS))
+
+# build-P, test-P: one preset's part of make test.
+$(addprefix build-,$(PRESETS)): build-%:
+	@echo "== $*: build"
+	@cmake --preset $* >/dev/null
+	@$(NICE_BUILD) cmake --build --preset $* -j2
+
+$(addprefix test-,$(PRESETS)): test-%: build-%
+	@echo "== $*: tests"; status=0; \
+	$(NICE_$*) ctest --preset $* -j$(TEST_JOBS_$*) || status=$$?; \
+	if [ -f build/$*/wine-unavailable ]; then \
+	  echo "== $*: Wine tests skipped: $$(cat build/$*/wine-unavailable)"; \
+	fi; \
+	exit $$status
+
+ifeq ($(ONE_BUILD_AT_A_TIME),1)
+build-win32: | build-win64
+build-fuzz: | build-win32
+build-host: | build-fuzz
+endif
 
 fuzz: deps
 	cmake --preset fuzz >/dev/null
