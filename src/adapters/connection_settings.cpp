@@ -65,8 +65,7 @@ ConnectionSettings ReadConnectionSettings(AdapterSource& source, RegistryReader&
   if (const std::optional<std::vector<AdapterNode>> nodes = source.ReadAdapters()) {
     for (const AdapterNode& node : *nodes) {
       if (ToText(node.AdapterName) != adapterName) continue;
-      settings.live =
-          LiveSettings{ToText(node.IpAddress), ToText(node.IpMask), ToText(node.Gateway)};
+      settings.live = LiveSettings{ToText(node.IpAddress)};
       break;
     }
   }

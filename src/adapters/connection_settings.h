@@ -24,8 +24,6 @@ struct StoredSettings {
 // What the adapter uses now, as the adapter query reports it.
 struct LiveSettings {
   Text address;  // the first address; "0.0.0.0" when it has none
-  Text mask;
-  Text gateway;  // the first gateway
 };
 
 struct ConnectionSettings {

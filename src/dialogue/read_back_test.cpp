@@ -44,9 +44,9 @@ TEST(JudgeReadBackTest, HoldsWhatWasAskedAgainstWhatIsStoredAndLive) {
   const Request address{Request::kStaticAddress, "192.0.2.50", "255.255.255.0", "192.0.2.1", ""};
   const Request automaticDns{Request::kAutomaticDns, "", "", "", ""};
   const Request dns{Request::kStaticDns, "", "", "", "114.114.114.114"};
-  const LiveSettings live50{"192.0.2.50", "255.255.255.0", "192.0.2.1"};
-  const LiveSettings live10{"192.0.2.10", "255.255.255.0", "192.0.2.1"};
-  const LiveSettings none{"0.0.0.0", "0.0.0.0", ""};
+  const LiveSettings live50{"192.0.2.50"};
+  const LiveSettings live10{"192.0.2.10"};
+  const LiveSettings none{"0.0.0.0"};
   const StoredSettings asked = Static({"192.0.2.50"}, {"255.255.255.0"}, {"192.0.2.1"});
   const char kStaticLine[] = "当前设置：IP：192.0.2.50，子网掩码：255.255.255.0，网关：192.0.2.1";
   const struct {
@@ -70,7 +70,7 @@ TEST(JudgeReadBackTest, HoldsWhatWasAskedAgainstWhatIsStoredAndLive) {
       {"among several", address,
        Static({"198.51.100.7", "192.0.2.50"}, {"255.255.255.0", "255.255.255.0"},
               {"198.51.100.1", "192.0.2.1"}),
-       LiveSettings{"198.51.100.7", "255.255.255.0", "198.51.100.1"}, true, false,
+       LiveSettings{"198.51.100.7"}, true, false,
        "当前设置：IP：198.51.100.7，子网掩码：255.255.255.0，网关：198.51.100.1"},
       {"stored, not yet live", address, asked, live10, false, true,
        Text(kStaticLine) + "（未生效，正在使用：192.0.2.10）"},
@@ -89,11 +89,9 @@ TEST(JudgeReadBackTest, HoldsWhatWasAskedAgainstWhatIsStoredAndLive) {
        false,
        false,
        kStaticLine},
-      {"static asked, DHCP on", address, Dhcp("192.0.2.200"),
-       LiveSettings{"192.0.2.200", "255.255.255.0", "192.0.2.1"}, false, false,
-       "当前设置：自动获取IP地址，IP：192.0.2.200"},
-      {"DHCP with its lease", dhcp, Dhcp("192.0.2.200"),
-       LiveSettings{"192.0.2.200", "255.255.255.0", "192.0.2.1"}, true, false,
+      {"static asked, DHCP on", address, Dhcp("192.0.2.200"), LiveSettings{"192.0.2.200"}, false,
+       false, "当前设置：自动获取IP地址，IP：192.0.2.200"},
+      {"DHCP with its lease", dhcp, Dhcp("192.0.2.200"), LiveSettings{"192.0.2.200"}, true, false,
        "当前设置：自动获取IP地址，IP：192.0.2.200"},
       {"DHCP, lease not yet live", dhcp, Dhcp("192.0.2.200"), live10, false, true,
        "当前设置：自动获取IP地址（未生效，正在使用：192.0.2.10）"},

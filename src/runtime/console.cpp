@@ -44,6 +44,10 @@ uint16_t ConsoleAttribute(int32_t foreground, int32_t background) {
   return static_cast<uint16_t>(ColourFor(foreground).foreground | ColourFor(background).background);
 }
 
+// Out of line: the dialogue makes one of these for nearly every line it writes.
+ConsoleText::ConsoleText(Text text) : pieces_{{std::move(text), kProgramCodePage}} {}
+ConsoleText::ConsoleText(const char* text) : ConsoleText(Text(text)) {}
+
 ConsoleText& ConsoleText::Add(Text text, uint32_t codePage) {
   pieces_.push_back({std::move(text), codePage});
   return *this;

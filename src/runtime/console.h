@@ -59,8 +59,8 @@ class ConsoleText {
   };
 
   ConsoleText() = default;
-  ConsoleText(Text text) : pieces_{{std::move(text), kProgramCodePage}} {}  // NOLINT: ours
-  ConsoleText(const char* text) : ConsoleText(Text(text)) {}                // NOLINT: ours
+  ConsoleText(Text text);         // NOLINT: the program's own
+  ConsoleText(const char* text);  // NOLINT: the program's own
 
   // Appends the program's own bytes, bytes in the system's code page, bytes in `codePage`, or
   // all pieces of another text.

@@ -1,8 +1,8 @@
 // Registry, processes, messages, system version and system libraries on Windows.
 #include <windows.h>
 
-#include <cstring>
 #include <algorithm>
+#include <cstring>
 #include <string>
 #include <utility>
 #include <vector>
@@ -69,6 +69,10 @@ std::optional<Text> ApplicationFor(const Text& commandLine) {
   return path;
 }
 
+// The libraries BindSystemRoutine has loaded, each once, kept for the whole run; used from the
+// main thread only. A handful at most, so a list does.
+std::vector<std::pair<Text, ScopedModule>> boundLibraries;
+
 HKEY RootKey(int32_t root) {
   switch (root) {
     case 1:
@@ -98,38 +102,19 @@ std::optional<Text> ExpandEnvironment(const Text& text) {
   return std::nullopt;
 }
 
-// A REG_SZ value up to its first zero byte, a REG_EXPAND_SZ value expanded, or nullopt.
-std::optional<Text> ReadTextValue(HKEY root, const Text& keyPath, const Text& valueName) {
-  ScopedRegistryKey key;
-  if (::RegOpenKeyExA(root, keyPath.c_str(), 0, KEY_READ, key.receive()) != ERROR_SUCCESS) {
-    return std::nullopt;
-  }
-  DWORD type = REG_NONE;
-  DWORD size = 0;
-  if (::RegQueryValueExA(key.get(), valueName.c_str(), nullptr, &type, nullptr, &size) !=
-          ERROR_SUCCESS ||
-      (type != REG_SZ && type != REG_EXPAND_SZ)) {
-    return std::nullopt;
-  }
-  // One byte more than stored: a stored value need not end with a zero byte.
-  std::vector<char> value(size + 1, '\0');
-  DWORD read = size;
-  if (::RegQueryValueExA(key.get(), valueName.c_str(), nullptr, &type,
-                         reinterpret_cast<BYTE*>(value.data()), &read) != ERROR_SUCCESS) {
-    return std::nullopt;
-  }
-  if (type == REG_SZ) return Text(value.data());
-  if (type == REG_EXPAND_SZ) return ExpandEnvironment(Text(value.data()));
-  return std::nullopt;
-}
-
 }  // namespace
 
 Text SystemRegistry::ReadRegistryText(int32_t root, const Text& path,
                                       std::optional<Text> defaultText) {
   const PathParts parts = SplitAtLastBackslash(path);
-  if (std::optional<Text> value = ReadTextValue(RootKey(root), parts.head, parts.tail)) {
-    return std::move(*value);
+  if (const std::optional<std::vector<RegistryValue>> values =
+          ReadRegistryValues(root, parts.head, {parts.tail.c_str()})) {
+    // Up to the first zero byte: a stored value need not end with one.
+    const Text text = values->front().data.c_str();
+    if (values->front().type == kRegSz) return text;
+    if (values->front().type == kRegExpandSz) {
+      if (std::optional<Text> expanded = ExpandEnvironment(text)) return std::move(*expanded);
+    }
   }
   return defaultText ? std::move(*defaultText) : Text();
 }
@@ -290,10 +275,7 @@ Text SystemFilePath(const Text& name) {
 }
 
 void* BindSystemRoutine(const char* library, const char* routine) {
-  // Each library is loaded once and kept for the whole run; called from the main thread only.
-  // A handful of libraries at most, so a list does.
-  static std::vector<std::pair<Text, ScopedModule>> modules;
-
+  std::vector<std::pair<Text, ScopedModule>>& modules = boundLibraries;
   auto loaded = std::find_if(modules.begin(), modules.end(),
                              [&](const auto& entry) { return entry.first == library; });
   if (loaded == modules.end()) {
