@@ -70,8 +70,7 @@ bool WriteAllWide(HANDLE output, const std::vector<wchar_t>& text) {
 }
 
 // A lock for the life of the process: made before main runs, and so before any control handler
-// is registered (the Windows builds have no thread-safe local statics), and never deleted, since
-// a control handler keeps it until the process is gone.
+// is registered, and never deleted, since a control handler keeps it until the process is gone.
 class ProcessLock {
  public:
   ProcessLock() { ::InitializeCriticalSection(&section_); }
