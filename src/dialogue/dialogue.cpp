@@ -116,10 +116,8 @@ class DialogueRun {
     std::optional<CapturedRun> run;
     bool made = SetStaticAddress(services_.commands, *ip, *gateway, *mask, entry.ConnectionName,
                                  &failure_, &run);
-    std::optional<ReadBack> readBack;
-    // A refused change ran nothing, so there is nothing to read back.
-    if (run) readBack = ReadBackAfter({Request::kStaticAddress, *ip, *mask, *gateway}, entry);
-    if (readBack && readBack->readable) made = Follow(*readBack, *run);
+    const std::optional<ReadBack> readBack =
+        ReadBackRun(run, {Request::kStaticAddress, *ip, *mask, *gateway}, entry, made);
     if (made) {
       Say(kYellow, kAddressChanged);
     } else {
@@ -170,9 +168,8 @@ class DialogueRun {
     std::optional<CapturedRun> run;
     bool made =
         SetStaticDns(services_.commands, server, entry.ConnectionName, &failure_, &notice_, &run);
-    std::optional<ReadBack> readBack;
-    if (run) readBack = ReadBackAfter({Request::kStaticDns, {}, {}, {}, server}, entry);
-    if (readBack && readBack->readable) made = Follow(*readBack, *run);
+    const std::optional<ReadBack> readBack =
+        ReadBackRun(run, {Request::kStaticDns, {}, {}, {}, server}, entry, made);
     if (made) {
       // netsh's warning when the server it set did not answer, on the same line.
       Say(kYellow, kDnsChanged + notice_);
@@ -202,6 +199,16 @@ class DialogueRun {
       readBack = ReadBackOnce(request, entry);
     }
     Say(kYellow, "\r\n");
+    return readBack;
+  }
+
+  // After a static command: nothing when it was refused (it ran nothing, so there is nothing to
+  // read back), else the connection's settings, which `made` follows wherever they could be read.
+  std::optional<ReadBack> ReadBackRun(const std::optional<CapturedRun>& run, const Request& request,
+                                      const AdapterRecord& entry, bool& made) {
+    if (!run) return std::nullopt;
+    ReadBack readBack = ReadBackAfter(request, entry);
+    if (readBack.readable) made = Follow(readBack, *run);
     return readBack;
   }
 
