@@ -618,7 +618,8 @@ class ReadBack(DialogueTest):
                 self.choose(s, "1")
                 for line in address_lines:
                     s.type_line(line)
-                screen = s.wait_for(address_line)
+                # The menu comes after the read-back line: once it is there, so is the line.
+                screen = self.wait_menu(s)
                 if address_lines == ["0"]:
                     row = self.row_of(screen, ADDRESS_PROMPT)[0]
                     if address_message:
