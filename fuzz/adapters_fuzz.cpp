@@ -25,6 +25,7 @@ class FuzzedPlatform : public AdapterSource, public RegistryReader {
     if (found == dns.end()) return std::nullopt;
     return found->second;
   }
+  std::optional<bool> ReadLinkUp(uint32_t) override { return std::nullopt; }
   Text ReadRegistryText(int32_t, const Text& path, std::optional<Text>) override {
     paths.push_back(path);
     return NameFor(path);

@@ -4,7 +4,8 @@
 // - a typed value holding a double quote, a control byte or one of & | < > ^ % is refused, and
 //   so is a connection name holding a double quote, a control byte or %; nothing runs then;
 // - otherwise exactly one command runs: for the address
-//   netsh interface ip set address "NAME" static IP MASK GATEWAY 1, for DNS
+//   netsh interface ip set address "NAME" static IP MASK GATEWAY 1 (IP MASK none for a gateway
+//   of blanks alone, the empty one included), for DNS
 //   cmd /c netsh interface ip set dns "NAME" static SERVER, NAME being 本地连接 when none is given;
 // - a change is made when netsh's words (read in GBK) hold 确定 as a character, or the command
 //   ended with exit code 0; for DNS also when they hold netsh's warning that the server does
@@ -183,8 +184,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const bool dnsValueSafe = Safe(ip, false);
   std::vector<Text> expected;
   if (addressValuesSafe && nameSafe) {
+    const bool none = gateway.find_first_not_of(" \t") == Text::npos;
     expected.push_back("netsh interface ip set address " + quoted + " static " + ip + " " + mask +
-                       " " + gateway + " 1");
+                       (none ? Text(" none") : " " + gateway + " 1"));
   }
   if (dnsValueSafe && nameSafe) {
     expected.push_back("cmd /c netsh interface ip set dns " + quoted + " static " + ip);

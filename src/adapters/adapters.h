@@ -39,7 +39,8 @@ struct AdapterNode {
   uint32_t Index = 0;
   AddressBytes IpAddress{};  // first entry of the address list
   AddressBytes IpMask{};
-  AddressBytes Gateway{};  // first entry of the gateway list
+  AddressBytes Gateway{};                    // first entry of the gateway list
+  std::vector<AddressBytes> LaterAddresses;  // the address list's further entries, in order
 };
 
 // The platform's adapter query.
@@ -50,6 +51,9 @@ class AdapterSource {
   virtual std::optional<std::vector<AdapterNode>> ReadAdapters() = 0;
   // The DNS servers of the adapter with this index, in order; nullopt when the query fails.
   virtual std::optional<std::vector<AddressBytes>> ReadDnsServers(uint32_t index) = 0;
+  // Whether the link of the adapter with this index is up (a cable in, connected); nullopt
+  // when the query fails.
+  virtual std::optional<bool> ReadLinkUp(uint32_t index) = 0;
 };
 
 // The registry path of an adapter's connection name (key ...\<adapterName>\Connection,

@@ -16,7 +16,6 @@ enum StoredValue {
   kSubnetMask,
   kDefaultGateway,
   kNameServer,
-  kDhcpIpAddress,
   kStoredValues
 };
 
@@ -42,8 +41,6 @@ StoredSettings ToStoredSettings(const std::vector<RegistryValue>& values) {
   stored.masks = RegistryStrings(values[kSubnetMask]);
   stored.gateways = RegistryStrings(values[kDefaultGateway]);
   stored.nameServers = SplitServers(RegistryStrings(values[kNameServer]));
-  const std::vector<Text> lease = RegistryStrings(values[kDhcpIpAddress]);
-  if (!lease.empty()) stored.leaseAddress = lease.front();
   return stored;
 }
 
@@ -58,14 +55,18 @@ ConnectionSettings ReadConnectionSettings(AdapterSource& source, RegistryReader&
   if (adapterName.empty()) return settings;
   const std::optional<std::vector<RegistryValue>> values = registry.ReadRegistryValues(
       kLocalMachine, InterfaceSettingsKey(adapterName),
-      {"EnableDHCP", "IPAddress", "SubnetMask", "DefaultGateway", "NameServer", "DhcpIPAddress"});
+      {"EnableDHCP", "IPAddress", "SubnetMask", "DefaultGateway", "NameServer"});
   // Without what is stored the live half tells nothing; the adapters are not even asked.
   if (!values || values->size() != kStoredValues) return settings;
   settings.stored = ToStoredSettings(*values);
   if (const std::optional<std::vector<AdapterNode>> nodes = source.ReadAdapters()) {
     for (const AdapterNode& node : *nodes) {
       if (ToText(node.AdapterName) != adapterName) continue;
-      settings.live = LiveSettings{ToText(node.IpAddress)};
+      LiveSettings live;
+      live.addresses.push_back(ToText(node.IpAddress));
+      for (const AddressBytes& address : node.LaterAddresses) live.addresses.push_back(ToText(address));
+      live.linkUp = source.ReadLinkUp(node.Index).value_or(true);
+      settings.live = std::move(live);
       break;
     }
   }

@@ -18,12 +18,12 @@ struct StoredSettings {
   std::vector<Text> masks;        // one per address
   std::vector<Text> gateways;     // static gateways
   std::vector<Text> nameServers;  // static DNS servers, in order; none: automatic
-  Text leaseAddress;              // the address of the DHCP lease, when there is one
 };
 
 // What the adapter uses now, as the adapter query reports it.
 struct LiveSettings {
-  Text address;  // the first address; "0.0.0.0" when it has none
+  std::vector<Text> addresses;  // every address, first one first; "0.0.0.0" alone when none
+  bool linkUp = true;           // false only when the link is known to be down (a cable out)
 };
 
 struct ConnectionSettings {
@@ -36,7 +36,7 @@ Text InterfaceSettingsKey(const Text& adapterName);
 
 // Reads both halves for the adapter of that name (the live one only when there are stored
 // settings); nothing is written anywhere. A stored value that is missing counts as empty
-// (EnableDHCP as off).
+// (EnableDHCP as off). A link whose state cannot be read counts as up.
 ConnectionSettings ReadConnectionSettings(AdapterSource& source, RegistryReader& registry,
                                           const Text& adapterName);
 

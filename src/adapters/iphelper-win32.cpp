@@ -19,6 +19,7 @@ namespace {
 
 using GetAdaptersInfoRoutine = decltype(&::GetAdaptersInfo);
 using GetPerAdapterInfoRoutine = decltype(&::GetPerAdapterInfo);
+using GetIfEntryRoutine = decltype(&::GetIfEntry);
 
 // Of each adapter node we read everything up to and including GatewayList; what follows
 // (DHCP, WINS, lease times) differs in size between builds and is never touched.
@@ -46,7 +47,7 @@ bool Holds(const ByteBlock& buffer, const void* at, std::size_t size) {
   return offset <= buffer.size() && size <= buffer.size() - offset;
 }
 
-AdapterNode ToAdapterNode(const IP_ADAPTER_INFO& info) {
+AdapterNode ToAdapterNode(const ByteBlock& buffer, const IP_ADAPTER_INFO& info) {
   AdapterNode node;
   CopyArray(node.AdapterName, info.AdapterName);
   CopyArray(node.Description, info.Description);
@@ -56,6 +57,15 @@ AdapterNode ToAdapterNode(const IP_ADAPTER_INFO& info) {
   CopyArray(node.IpAddress, info.IpAddressList.IpAddress.String);
   CopyArray(node.IpMask, info.IpAddressList.IpMask.String);
   CopyArray(node.Gateway, info.GatewayList.IpAddress.String);
+  // Entries do not overlap, so the list cannot be longer than this; a loop ends here too.
+  std::size_t remaining = buffer.size() / sizeof(IP_ADDR_STRING);
+  for (const IP_ADDR_STRING* entry = info.IpAddressList.Next;
+       remaining > 0 && Holds(buffer, entry, sizeof(IP_ADDR_STRING)); --remaining) {
+    AddressBytes address;
+    CopyArray(address, entry->IpAddress.String);
+    node.LaterAddresses.push_back(address);
+    entry = entry->Next;
+  }
   return node;
 }
 
@@ -65,7 +75,9 @@ class IpHelperSource final : public AdapterSource {
       : getAdaptersInfo_(reinterpret_cast<GetAdaptersInfoRoutine>(
             BindSystemRoutine("iphlpapi.dll", "GetAdaptersInfo"))),
         getPerAdapterInfo_(reinterpret_cast<GetPerAdapterInfoRoutine>(
-            BindSystemRoutine("iphlpapi.dll", "GetPerAdapterInfo"))) {}
+            BindSystemRoutine("iphlpapi.dll", "GetPerAdapterInfo"))),
+        getIfEntry_(reinterpret_cast<GetIfEntryRoutine>(
+            BindSystemRoutine("iphlpapi.dll", "GetIfEntry"))) {}
 
   std::optional<std::vector<AdapterNode>> ReadAdapters() override {
     // The first call only asks for the size; its status does not matter.
@@ -85,10 +97,19 @@ class IpHelperSource final : public AdapterSource {
     std::size_t remaining = buffer.size() / kAdapterNodeBytesRead;
     for (const IP_ADAPTER_INFO* info = first;
          remaining > 0 && Holds(buffer, info, kAdapterNodeBytesRead); --remaining) {
-      nodes.push_back(ToAdapterNode(*info));
+      nodes.push_back(ToAdapterNode(buffer, *info));
       info = info->Next;
     }
     return nodes;
+  }
+
+  std::optional<bool> ReadLinkUp(uint32_t index) override {
+    MIB_IFROW row{};
+    row.dwIndex = index;
+    if (getIfEntry_(&row) != NO_ERROR) return std::nullopt;
+    // Connected or operational; a cable out reads as disconnected or non-operational.
+    return row.dwOperStatus == MIB_IF_OPER_STATUS_CONNECTED ||
+           row.dwOperStatus == MIB_IF_OPER_STATUS_OPERATIONAL;
   }
 
   std::optional<std::vector<AddressBytes>> ReadDnsServers(uint32_t index) override {
@@ -117,6 +138,7 @@ class IpHelperSource final : public AdapterSource {
  private:
   GetAdaptersInfoRoutine getAdaptersInfo_;
   GetPerAdapterInfoRoutine getPerAdapterInfo_;
+  GetIfEntryRoutine getIfEntry_;
 };
 
 }  // namespace

@@ -59,9 +59,15 @@ class FakeSource final : public AdapterSource {
     if (found == dns.end()) return std::nullopt;
     return found->second;
   }
+  std::optional<bool> ReadLinkUp(uint32_t index) override {
+    const auto found = linkUp.find(index);
+    if (found == linkUp.end()) return std::nullopt;
+    return found->second;
+  }
 
   std::optional<std::vector<AdapterNode>> nodes = std::vector<AdapterNode>();
   std::map<uint32_t, std::vector<AddressBytes>> dns;
+  std::map<uint32_t, bool> linkUp;  // an index without an entry: the query fails
   int adapterQueries = 0;
   std::vector<uint32_t> dnsQueries;
 };
@@ -420,22 +426,21 @@ TEST(ReadConnectionSettings, ReadsTheStoredValuesAsTheSystemStoresThem) {
         {"192.0.2.50", "192.0.2.51"},
         {"255.255.255.0", "255.255.0.0"},
         {"192.0.2.1"},
-        {"114.114.114.114", "192.0.2.53"},
-        ""}},
+        {"114.114.114.114", "192.0.2.53"}}},
       {"DHCP",
        {{"EnableDHCP", on},
         {"IPAddress", Value(kRegMultiSz, "0.0.0.0" + z + z)},
         {"DefaultGateway", Value(kRegMultiSz, z)},
         {"NameServer", Value(kRegSz, z)},
         {"DhcpIPAddress", Value(kRegSz, "192.0.2.200" + z)}},
-       {true, {"0.0.0.0"}, {}, {}, {}, "192.0.2.200"}},
+       {true, {"0.0.0.0"}, {}, {}, {}}},
       // Older systems separate DNS servers by blanks; a stored value need not end with zeros.
       {"loose forms",
        {{"EnableDHCP", Value(kRegDword, std::string(2, '\x01'))},
         {"IPAddress", Value(kRegMultiSz, "192.0.2.50")},
         {"NameServer", Value(kRegSz, " 192.0.2.53  198.51.100.53")}},
-       {false, {"192.0.2.50"}, {}, {}, {"192.0.2.53", "198.51.100.53"}, ""}},
-      {"nothing", {}, {false, {}, {}, {}, {}, ""}},
+       {false, {"192.0.2.50"}, {}, {}, {"192.0.2.53", "198.51.100.53"}}},
+      {"nothing", {}, {false, {}, {}, {}, {}}},
   };
   FakeSource source;
   source.nodes = std::vector<AdapterNode>{MakeNode(1, "{A1}", "")};
@@ -451,7 +456,6 @@ TEST(ReadConnectionSettings, ReadsTheStoredValuesAsTheSystemStoresThem) {
     EXPECT_EQ(got.masks, c.expected.masks) << c.label;
     EXPECT_EQ(got.gateways, c.expected.gateways) << c.label;
     EXPECT_EQ(got.nameServers, c.expected.nameServers) << c.label;
-    EXPECT_EQ(got.leaseAddress, c.expected.leaseAddress) << c.label;
   }
 }
 
@@ -464,7 +468,9 @@ TEST(ReadConnectionSettings, ReadsTheAdaptersKeyAndItsLiveState) {
   node.IpAddress = Bytes<16>("192.0.2.10");
   node.IpMask = Bytes<16>("255.255.255.0");
   node.Gateway = Bytes<16>("192.0.2.1");
+  node.LaterAddresses = {Bytes<16>("192.0.2.50"), Bytes<16>("198.51.100.9")};
   source.nodes = std::vector<AdapterNode>{other, node};
+  source.linkUp[2] = false;
   FakeRegistry registry;
   registry.keys[kInterfaces + name] = {
       {"EnableDHCP", Value(kRegDword, std::string("\x01\0\0\0", 4))}};
@@ -472,9 +478,12 @@ TEST(ReadConnectionSettings, ReadsTheAdaptersKeyAndItsLiveState) {
   const ConnectionSettings read = ReadConnectionSettings(source, registry, name);
   ASSERT_TRUE(read.stored && read.live);
   EXPECT_TRUE(read.stored->dhcp);
-  EXPECT_EQ(read.live->address, "192.0.2.10");
+  EXPECT_EQ(read.live->addresses, (std::vector<Text>{"192.0.2.10", "192.0.2.50", "198.51.100.9"}));
+  EXPECT_FALSE(read.live->linkUp);
   ASSERT_EQ(registry.keyReads.size(), 1u);
   EXPECT_EQ(registry.keyReads[0].root, kLocalMachine);
+  source.linkUp.clear();  // a link state that cannot be read counts as up
+  EXPECT_TRUE(ReadConnectionSettings(source, registry, name).live->linkUp);
 
   // No key for it, or the adapter gone: that half is missing. Without a name nothing is read.
   const int queries = source.adapterQueries;
@@ -487,7 +496,7 @@ TEST(ReadConnectionSettings, ReadsTheAdaptersKeyAndItsLiveState) {
   EXPECT_FALSE(ReadConnectionSettings(source, registry, name).live);
   const ConnectionSettings unnamed = ReadConnectionSettings(source, registry, "");
   EXPECT_FALSE(unnamed.stored || unnamed.live);
-  EXPECT_EQ(registry.keyReads.size(), 4u);
+  EXPECT_EQ(registry.keyReads.size(), 5u);
 }
 
 }  // namespace

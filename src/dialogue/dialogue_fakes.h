@@ -8,6 +8,7 @@
 #include <deque>
 #include <map>
 #include <optional>
+#include <set>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -146,6 +147,12 @@ class FakeAdapters : public AdapterSource, public RegistryReader {
   std::optional<std::vector<AddressBytes>> ReadDnsServers(uint32_t) override {
     return std::nullopt;
   }
+  std::optional<bool> ReadLinkUp(uint32_t index) override {
+    for (const AdapterNode& node : nodes_) {
+      if (node.Index == index) return down_.count(ToText(node.AdapterName)) == 0;
+    }
+    return std::nullopt;
+  }
   Text ReadRegistryText(int32_t, const Text& path, std::optional<Text>) override {
     const auto found = names_.find(path);
     return found == names_.end() ? Text() : found->second;
@@ -165,21 +172,32 @@ class FakeAdapters : public AdapterSource, public RegistryReader {
   // Whether the system keeps settings for the adapter: only then can a change be stored.
   bool HasSettings(const Text& guid) const { return keys_.count(InterfaceSettingsKey(guid)) > 0; }
 
-  // The stored settings as the system writes them.
+  // The stored settings as the system writes them; an empty gateway is none. A lease is not
+  // stored here: the system writes it when one arrives, never at the switch to DHCP.
   void StoreStatic(const Text& guid, const Text& ip, const Text& mask, const Text& gateway) {
     Values& key = keys_[InterfaceSettingsKey(guid)];
     key["EnableDHCP"] = {kRegDword, Text("\0\0\0\0", 4)};
     key["IPAddress"] = MultiString({ip});
     key["SubnetMask"] = MultiString({mask});
-    key["DefaultGateway"] = MultiString({gateway});
+    key["DefaultGateway"] = MultiString(gateway.empty() ? std::vector<Text>() : std::vector<Text>{gateway});
   }
-  void StoreDhcp(const Text& guid, const Text& lease) {
+  // One more stored address after the others.
+  void StoreAnother(const Text& guid, const Text& ip, const Text& mask) {
+    Values& key = keys_[InterfaceSettingsKey(guid)];
+    const auto append = [&](const char* name, const Text& value) {
+      std::vector<Text> list = RegistryStrings(key[name]);
+      list.push_back(value);
+      key[name] = MultiString(list);
+    };
+    append("IPAddress", ip);
+    append("SubnetMask", mask);
+  }
+  void StoreDhcp(const Text& guid) {
     Values& key = keys_[InterfaceSettingsKey(guid)];
     key["EnableDHCP"] = {kRegDword, Text("\1\0\0\0", 4)};
     key["IPAddress"] = MultiString({"0.0.0.0"});
     key["SubnetMask"] = MultiString({"0.0.0.0"});
     key["DefaultGateway"] = MultiString({});
-    key["DhcpIPAddress"] = {kRegSz, lease + Text(1, '\0')};
   }
   void StoreDns(const Text& guid, const Text& servers) {
     keys_[InterfaceSettingsKey(guid)]["NameServer"] = {kRegSz, servers + Text(1, '\0')};
@@ -197,11 +215,30 @@ class FakeAdapters : public AdapterSource, public RegistryReader {
       node.IpAddress = {};
       node.IpMask = {};
       node.Gateway = {};
+      node.LaterAddresses.clear();
       Fill(node.IpAddress, ip.c_str());
       Fill(node.IpMask, mask.c_str());
       Fill(node.Gateway, gateway.c_str());
     }
   }
+  // One more live address after the others.
+  void AddLive(const Text& guid, const Text& ip) {
+    for (AdapterNode& node : nodes_) {
+      if (ToText(node.AdapterName) != guid) continue;
+      node.LaterAddresses.emplace_back();
+      Fill(node.LaterAddresses.back(), ip.c_str());
+    }
+  }
+  // A link that is down (a cable out) keeps what is stored but uses none of it: no address.
+  void SetLinkUp(const Text& guid, bool up) {
+    if (up) {
+      down_.erase(guid);
+    } else {
+      down_.insert(guid);
+      SetLive(guid, "0.0.0.0", "0.0.0.0", "");
+    }
+  }
+  bool LinkUp(const Text& guid) const { return down_.count(guid) == 0; }
   void Remove(const Text& guid) {
     nodes_.erase(
         std::remove_if(nodes_.begin(), nodes_.end(),
@@ -235,6 +272,7 @@ class FakeAdapters : public AdapterSource, public RegistryReader {
   std::map<Text, Values> keys_;
   std::optional<Live> pending_;
   uint32_t pendingAt_ = 0;
+  std::set<Text> down_;
 };
 
 // Records every command and answers with a scripted run. With a network, a command it is given
@@ -271,7 +309,7 @@ class FakeCommands : public CommandRunner {
   FakeAdapters* network = nullptr;
   Effect effect = kEverything;
   uint32_t liveLagMs = 0;      // how long the live state takes to follow
-  Text lease = "192.0.2.200";  // what a DHCP switch leases
+  Text lease = "192.0.2.200";  // what a DHCP switch gets; empty: no DHCP server answers
 
  private:
   // The four netsh commands of the dialogue, by their words: the connection's name stands
@@ -292,13 +330,19 @@ class FakeCommands : public CommandRunner {
       begin = end + 1;
     }
     const bool address = command.find(" set address ") != Text::npos;
-    const uint32_t lag = effect == kEverything ? liveLagMs : 0;
+    // A link that is down takes the change once it is up again.
+    const bool live = effect == kEverything && network->LinkUp(guid);
     if (address && values.size() >= 3) {
-      network->StoreStatic(guid, values[0], values[1], values[2]);
-      if (effect == kEverything) network->SetLive(guid, values[0], values[1], values[2], lag);
+      const Text gateway = values[2] == "none" ? Text() : values[2];
+      network->StoreStatic(guid, values[0], values[1], gateway);
+      if (live) network->SetLive(guid, values[0], values[1], gateway, liveLagMs);
     } else if (address) {
-      network->StoreDhcp(guid, lease);
-      if (effect == kEverything) network->SetLive(guid, lease, "255.255.255.0", "192.0.2.1", lag);
+      network->StoreDhcp(guid);
+      // The static address goes at once; the lease, if any, comes later.
+      if (live) network->SetLive(guid, "0.0.0.0", "0.0.0.0", "");
+      if (live && !lease.empty()) {
+        network->SetLive(guid, lease, "255.255.255.0", "192.0.2.1", liveLagMs);
+      }
     } else {
       network->StoreDns(guid, values.empty() ? Text() : values[0]);
     }

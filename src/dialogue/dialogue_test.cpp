@@ -360,6 +360,9 @@ TEST(DialogueTest, TheVerdictFollowsTheSettingsReadBack) {
     uint32_t lagMs = 0;                 // how long the live state takes to follow
     Text storedIp = "192.0.2.10";       // the address stored before the change
     Text storedServers = "192.0.2.53";  // the DNS servers stored before the change
+    Text lease = "192.0.2.200";         // what a DHCP switch gets; empty: no DHCP server
+    bool linkUp = true;                 // false: a cable out
+    Text another;                       // a second address, stored and live, before the change
   } cases[] = {
       {"static, made", kAddress, kAll, kSilent, "修改成功,请查看！", kStatic50, true},
       {"static, already there, netsh refuses", kAddress, kNone, kExists, "修改成功,请查看！",
@@ -386,13 +389,36 @@ TEST(DialogueTest, TheVerdictFollowsTheSettingsReadBack) {
        "当前DNS：192.0.2.53", false},
       {"static DNS, set with netsh's warning", dns("3"), kAll, kWarning,
        "修改DNS设置成功！配置的 DNS 服务器不正确或不存在。", "当前DNS：119.29.29.29", true},
+      // The address asked is the connection's second: netsh refuses, and nothing changed.
+      {"static, second of several", kAddress, kNone, kExists, "修改失败：对象已存在。", kStatic10,
+       false, 0, 0, "192.0.2.10", "192.0.2.53", "", true, "192.0.2.50"},
+      {"static, no gateway", {"1", "192.0.2.50", " ", "255.255.255.0"}, kAll, kSilent,
+       "修改成功,请查看！", "当前设置：IP：192.0.2.50，子网掩码：255.255.255.0，网关：无", true},
+      {"static, cable out", kAddress, kAll, kSilent, "修改成功,请查看！",
+       Text(kStatic50) + "（网络未连接，连接后生效）", true, 0, 0, "192.0.2.10", "192.0.2.53", "",
+       false},
+      {"DHCP, lease comes late", kDhcp, kAll, kSilent, "", "当前设置：自动获取IP地址，IP：192.0.2.200",
+       true, 4, 700},
+      {"DHCP, no DHCP server", kDhcp, kAll, kSilent, "",
+       "当前设置：自动获取IP地址，IP：169.254.7.9（未获得DHCP地址）", false, 50, 0, "192.0.2.10",
+       "192.0.2.53", "169.254.7.9"},
+      {"DHCP, nothing at all", kDhcp, kAll, kSilent, "",
+       "当前设置：自动获取IP地址，IP：无（未获得DHCP地址）", false, 50, 0, "192.0.2.10", "192.0.2.53",
+       ""},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.label);
     Session run(c.lines, kThreeAdapters, c.reply);
     KeepSettings(run, c.storedIp, c.storedServers);
+    const Text guid = kThreeAdapters[0].guid;
+    if (!c.another.empty()) {
+      run.adapters.StoreAnother(guid, c.another, "255.255.255.0");
+      run.adapters.AddLive(guid, c.another);
+    }
+    run.adapters.SetLinkUp(guid, c.linkUp);
     run.commands.effect = c.effect;
     run.commands.liveLagMs = c.lagMs;
+    run.commands.lease = c.lease;
     // Commands started in the console answer as the captured ones do.
     run.commands.programStarts = c.reply.started;
     run.commands.programExitCode = c.reply.exitCode;

@@ -1,6 +1,9 @@
 #include "dialogue/read_back.h"
 
+#include <algorithm>
 #include <vector>
+
+#include "netconfig/netconfig.h"
 
 namespace ipmod {
 
@@ -19,10 +22,13 @@ const char kAutomaticDns[] = "当前DNS：自动获取";
 const char kStaticDns[] = "当前DNS：";
 const char kListSeparator[] = "，";
 
+const char kNoLease[] = "（未获得DHCP地址）";
+const char kLinkDown[] = "（网络未连接，连接后生效）";
+
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
 // The address as a number, 0 for none (an empty or unreadable text, or 0.0.0.0).
-uint32_t AddressValue(const Text& text) { return ParseIpv4(text).value_or(0); }
+uint32_t AddressValue(std::string_view text) { return ParseIpv4(text).value_or(0); }
 
 bool SameAddress(std::string_view a, std::string_view b) {
   const std::optional<uint32_t> x = ParseIpv4(a);
@@ -38,49 +44,70 @@ const char* Shown(const Text& address) {
   return AddressValue(address) == 0 ? kNone : address.c_str();
 }
 
-bool HoldsAddress(const StoredSettings& stored, const Request& request) {
-  for (std::size_t i = 0; i < stored.addresses.size() && i < stored.masks.size(); ++i) {
-    if (SameAddress(stored.addresses[i], request.address) &&
-        SameAddress(stored.masks[i], request.mask)) {
-      return true;
-    }
-  }
-  return false;
+// Whether the first of `stored` is `typed`, as addresses.
+bool FirstIs(const std::vector<Text>& stored, std::string_view typed) {
+  return !stored.empty() && SameAddress(stored.front(), typed);
 }
 
-bool HoldsGateway(const StoredSettings& stored, const Request& request) {
-  for (const Text& gateway : stored.gateways) {
-    if (SameAddress(gateway, request.gateway)) return true;
-  }
-  return false;
+// netsh's static command replaces every address and gateway with the ones given, so a change
+// made leaves them first.
+bool HoldsStatic(const StoredSettings& stored, const Request& request) {
+  const bool gateway = MeansNoGateway(request.gateway)
+                           ? std::none_of(stored.gateways.begin(), stored.gateways.end(),
+                                          [](const Text& g) { return AddressValue(g) != 0; })
+                           : FirstIs(stored.gateways, request.gateway);
+  return !stored.dhcp && FirstIs(stored.addresses, request.address) &&
+         FirstIs(stored.masks, request.mask) && gateway;
 }
 
-// Whether the live address is not the one the stored settings give: the static address, or
-// the lease's when DHCP has one.
-bool LiveDiffers(const StoredSettings& stored, const LiveSettings& live) {
-  if (stored.dhcp) {
-    return AddressValue(stored.leaseAddress) != 0 &&
-           AddressValue(stored.leaseAddress) != AddressValue(live.address);
+bool IsLive(const LiveSettings& live, uint32_t address) {
+  if (address == 0) return false;
+  return std::any_of(live.addresses.begin(), live.addresses.end(),
+                     [&](const Text& a) { return AddressValue(a) == address; });
+}
+
+// The first live address, or the empty text when there is none.
+Text FirstLive(const LiveSettings& live) {
+  for (const Text& address : live.addresses) {
+    if (AddressValue(address) != 0) return address;
   }
-  const uint32_t address = stored.addresses.empty() ? 0 : AddressValue(stored.addresses.front());
-  return address != AddressValue(live.address);
+  return Text();
+}
+
+// A DHCP lease is a live address other than an automatic private one (169.254.0.0/16), which
+// the system takes when no DHCP server answers.
+std::optional<Text> Lease(const LiveSettings& live) {
+  for (const Text& address : live.addresses) {
+    const uint32_t value = AddressValue(address);
+    if (value != 0 && (value & 0xFFFF0000u) != 0xA9FE0000u) return address;
+  }
+  return std::nullopt;
+}
+
+// Whether the static address stored first is not in use (with none stored: whether one is).
+bool StaticNotLive(const StoredSettings& stored, const LiveSettings& live) {
+  const uint32_t first = stored.addresses.empty() ? 0 : AddressValue(stored.addresses.front());
+  return first == 0 ? !FirstLive(live).empty() : !IsLive(live, first);
 }
 
 Text AddressLine(const StoredSettings& stored, const LiveSettings& live) {
-  const bool differs = LiveDiffers(stored, live);
   Text line;
   if (stored.dhcp) {
     line = kAutomaticAddress;
-    if (!differs && AddressValue(live.address) != 0) line.append(kLiveAddress).append(live.address);
-  } else {
-    line = kStaticAddress;
-    line.append(FirstOf(stored.addresses))
-        .append(kMask)
-        .append(FirstOf(stored.masks))
-        .append(kGateway)
-        .append(FirstOf(stored.gateways));
+    if (!live.linkUp) return line.append(kLinkDown);
+    if (const std::optional<Text> lease = Lease(live)) return line.append(kLiveAddress).append(*lease);
+    return line.append(kLiveAddress).append(Shown(FirstLive(live))).append(kNoLease);
   }
-  if (differs) line.append(kNotInEffect).append(Shown(live.address)).append(kNotInEffectEnd);
+  line = kStaticAddress;
+  line.append(FirstOf(stored.addresses))
+      .append(kMask)
+      .append(FirstOf(stored.masks))
+      .append(kGateway)
+      .append(FirstOf(stored.gateways));
+  if (!live.linkUp) return line.append(kLinkDown);
+  if (StaticNotLive(stored, live)) {
+    line.append(kNotInEffect).append(Shown(FirstLive(live))).append(kNotInEffectEnd);
+  }
   return line;
 }
 
@@ -133,15 +160,14 @@ ReadBack JudgeReadBack(const Request& request, const ConnectionSettings& setting
   switch (request.kind) {
     case Request::kDhcpAddress:
     case Request::kStaticAddress: {
-      const bool asked =
-          request.kind == Request::kDhcpAddress
-              ? stored.dhcp
-              : !stored.dhcp && HoldsAddress(stored, request) && HoldsGateway(stored, request);
-      const bool differs = LiveDiffers(stored, live);
-      // A DHCP connection without a lease yet has no address to agree on; it waits for one.
-      const bool leasePending = stored.dhcp && AddressValue(live.address) == 0;
-      result.inEffect = asked && !differs;
-      result.settling = asked && (differs || leasePending);
+      const bool dhcp = request.kind == Request::kDhcpAddress;
+      const bool asked = dhcp ? stored.dhcp : HoldsStatic(stored, request);
+      // A link that is down uses nothing yet: what is stored takes effect once it is up.
+      const bool used =
+          !live.linkUp ||
+          (dhcp ? Lease(live).has_value() : IsLive(live, AddressValue(request.address)));
+      result.inEffect = asked && used;
+      result.settling = asked && !used;
       result.line = AddressLine(stored, live);
       break;
     }

@@ -16,7 +16,7 @@ struct Request {
   Kind kind;
   std::string_view address = {};  // static address: address, mask and gateway
   std::string_view mask = {};
-  std::string_view gateway = {};
+  std::string_view gateway = {};  // blanks alone: none
   std::string_view server = {};  // static DNS server
 };
 
@@ -33,12 +33,14 @@ std::optional<uint32_t> ParseIpv4(std::string_view text);
 
 // Compares as IPv4 values:
 // - DHCP address: DHCP on;
-// - static address: DHCP off, the address with the mask among the stored ones, the gateway
-//   among the stored gateways;
+// - static address: DHCP off, and the first stored address, its mask and the first stored
+//   gateway are the typed ones (a blank gateway: none stored), as netsh leaves them;
 // - automatic DNS: no static DNS server stored;
 // - static DNS: the server is the first static one stored.
-// The address is in effect when the live address is the stored one (for DHCP: the lease's,
-// when one is stored); DNS servers are judged by what is stored.
+// An address is in effect when, in addition, the typed address is among the live ones; DHCP
+// when a live address is a lease (neither none nor automatic private, 169.254.0.0/16). Where the
+// link is down nothing is live yet: what is stored is judged alone, without waiting, and the
+// line says so. DNS servers are judged by what is stored.
 ReadBack JudgeReadBack(const Request& request, const ConnectionSettings& settings);
 
 }  // namespace ipmod

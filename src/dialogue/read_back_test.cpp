@@ -32,11 +32,11 @@ TEST(ParseIpv4Test, DottedDecimalOnly) {
 
 StoredSettings Static(std::vector<Text> addresses, std::vector<Text> masks,
                       std::vector<Text> gateways, std::vector<Text> dns = {}) {
-  return {false, std::move(addresses), std::move(masks), std::move(gateways), std::move(dns), ""};
+  return {false, std::move(addresses), std::move(masks), std::move(gateways), std::move(dns)};
 }
 
-StoredSettings Dhcp(Text lease, std::vector<Text> dns = {}) {
-  return {true, {"0.0.0.0"}, {"0.0.0.0"}, {}, std::move(dns), std::move(lease)};
+StoredSettings Dhcp(std::vector<Text> dns = {}) {
+  return {true, {"0.0.0.0"}, {"0.0.0.0"}, {}, std::move(dns)};
 }
 
 TEST(JudgeReadBackTest, HoldsWhatWasAskedAgainstWhatIsStoredAndLive) {
@@ -44,9 +44,11 @@ TEST(JudgeReadBackTest, HoldsWhatWasAskedAgainstWhatIsStoredAndLive) {
   const Request address{Request::kStaticAddress, "192.0.2.50", "255.255.255.0", "192.0.2.1", ""};
   const Request automaticDns{Request::kAutomaticDns, "", "", "", ""};
   const Request dns{Request::kStaticDns, "", "", "", "114.114.114.114"};
-  const LiveSettings live50{"192.0.2.50"};
-  const LiveSettings live10{"192.0.2.10"};
-  const LiveSettings none{"0.0.0.0"};
+  const LiveSettings live50{{"192.0.2.50"}};
+  const LiveSettings live10{{"192.0.2.10"}};
+  const LiveSettings none{{"0.0.0.0"}};
+  const LiveSettings unplugged{{"0.0.0.0"}, false};
+  const char kUnplugged[] = "（网络未连接，连接后生效）";
   const StoredSettings asked = Static({"192.0.2.50"}, {"255.255.255.0"}, {"192.0.2.1"});
   const char kStaticLine[] = "当前设置：IP：192.0.2.50，子网掩码：255.255.255.0，网关：192.0.2.1";
   const struct {
@@ -67,11 +69,13 @@ TEST(JudgeReadBackTest, HoldsWhatWasAskedAgainstWhatIsStoredAndLive) {
        true,
        false,
        kStaticLine},
-      {"among several", address,
-       Static({"198.51.100.7", "192.0.2.50"}, {"255.255.255.0", "255.255.255.0"},
-              {"198.51.100.1", "192.0.2.1"}),
-       LiveSettings{"198.51.100.7"}, true, false,
-       "当前设置：IP：198.51.100.7，子网掩码：255.255.255.0，网关：198.51.100.1"},
+      // netsh's static command leaves the typed values first; the others were there before.
+      {"second of several", address,
+       Static({"192.0.2.10", "192.0.2.50"}, {"255.255.255.0", "255.255.255.0"}, {"192.0.2.1"}),
+       live10, false, false, "当前设置：IP：192.0.2.10，子网掩码：255.255.255.0，网关：192.0.2.1"},
+      {"first of several, live second", address,
+       Static({"192.0.2.50", "192.0.2.10"}, {"255.255.255.0", "255.255.255.0"}, {"192.0.2.1"}),
+       LiveSettings{{"192.0.2.10", "192.0.2.50"}}, true, false, kStaticLine},
       {"stored, not yet live", address, asked, live10, false, true,
        Text(kStaticLine) + "（未生效，正在使用：192.0.2.10）"},
       {"stored, no live address", address, asked, none, false, true,
@@ -80,6 +84,18 @@ TEST(JudgeReadBackTest, HoldsWhatWasAskedAgainstWhatIsStoredAndLive) {
        false, false, "当前设置：IP：192.0.2.50，子网掩码：255.255.0.0，网关：192.0.2.1"},
       {"no gateway", address, Static({"192.0.2.50"}, {"255.255.255.0"}, {}), live50, false, false,
        "当前设置：IP：192.0.2.50，子网掩码：255.255.255.0，网关：无"},
+      {"none asked, none stored", {Request::kStaticAddress, "192.0.2.50", "255.255.255.0", " ", ""},
+       Static({"192.0.2.50"}, {"255.255.255.0"}, {}), live50, true, false,
+       "当前设置：IP：192.0.2.50，子网掩码：255.255.255.0，网关：无"},
+      {"none asked, one stored", {Request::kStaticAddress, "192.0.2.50", "255.255.255.0", "", ""},
+       asked, live50, false, false, kStaticLine},
+      // A cable out: nothing is live until it is in; what is stored is judged alone.
+      {"static, link down", address, asked, unplugged, true, false, kStaticLine + Text(kUnplugged)},
+      {"static, link down, not stored", address,
+       Static({"192.0.2.10"}, {"255.255.255.0"}, {"192.0.2.1"}), unplugged, false, false,
+       "当前设置：IP：192.0.2.10，子网掩码：255.255.255.0，网关：192.0.2.1" + Text(kUnplugged)},
+      {"DHCP, link down", dhcp, Dhcp(), unplugged, true, false,
+       "当前设置：自动获取IP地址" + Text(kUnplugged)},
       {"nothing stored", address, Static({}, {}, {}), none, false, false,
        "当前设置：IP：无，子网掩码：无，网关：无"},
       {"typed value no address",
@@ -89,15 +105,15 @@ TEST(JudgeReadBackTest, HoldsWhatWasAskedAgainstWhatIsStoredAndLive) {
        false,
        false,
        kStaticLine},
-      {"static asked, DHCP on", address, Dhcp("192.0.2.200"), LiveSettings{"192.0.2.200"}, false,
-       false, "当前设置：自动获取IP地址，IP：192.0.2.200"},
-      {"DHCP with its lease", dhcp, Dhcp("192.0.2.200"), LiveSettings{"192.0.2.200"}, true, false,
+      {"static asked, DHCP on", address, Dhcp(), LiveSettings{{"192.0.2.200"}}, false, false,
        "当前设置：自动获取IP地址，IP：192.0.2.200"},
-      {"DHCP, lease not yet live", dhcp, Dhcp("192.0.2.200"), live10, false, true,
-       "当前设置：自动获取IP地址（未生效，正在使用：192.0.2.10）"},
-      {"DHCP, no lease yet", dhcp, Dhcp(""), none, true, true, "当前设置：自动获取IP地址"},
-      {"DHCP, lease unknown", dhcp, Dhcp("0.0.0.0"), live10, true, false,
-       "当前设置：自动获取IP地址，IP：192.0.2.10"},
+      {"DHCP with a lease", dhcp, Dhcp(), LiveSettings{{"192.0.2.200"}}, true, false,
+       "当前设置：自动获取IP地址，IP：192.0.2.200"},
+      // No DHCP server answers: an automatic private address, or none at all.
+      {"DHCP, automatic private address", dhcp, Dhcp(), LiveSettings{{"169.254.7.9"}}, false, true,
+       "当前设置：自动获取IP地址，IP：169.254.7.9（未获得DHCP地址）"},
+      {"DHCP, no lease yet", dhcp, Dhcp(), none, false, true,
+       "当前设置：自动获取IP地址，IP：无（未获得DHCP地址）"},
       {"DHCP asked, static stored", dhcp, asked, live50, false, false, kStaticLine},
       {"automatic DNS", automaticDns, asked, live50, true, false, "当前DNS：自动获取"},
       {"automatic DNS asked, static stored", automaticDns,
@@ -110,7 +126,7 @@ TEST(JudgeReadBackTest, HoldsWhatWasAskedAgainstWhatIsStoredAndLive) {
        Static({"192.0.2.50"}, {"255.255.255.0"}, {"192.0.2.1"}, {"192.0.2.53", "114.114.114.114"}),
        live50, false, false, "当前DNS：192.0.2.53，114.114.114.114"},
       // DNS is judged by what is stored, whatever the live address.
-      {"static DNS on DHCP", dns, Dhcp("192.0.2.200", {"114.114.114.114"}), none, true, false,
+      {"static DNS on DHCP", dns, Dhcp({"114.114.114.114"}), none, true, false,
        "当前DNS：114.114.114.114"},
       {"no stored settings", address, std::nullopt, live50, false, false,
        "无法读取该连接的当前设置。"},

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "runtime/console.h"
@@ -92,7 +93,11 @@ String InterpreterEnvironment(const std::vector<String>& entries, const String& 
 // The connection name used when a caller leaves the name out.
 extern const char kDefaultConnectionName[];  // "本地连接"
 
-// netsh interface ip set address "<name>" static <ip> <mask> <gateway> 1
+// Whether a typed gateway asks for none: it holds nothing but blanks.
+bool MeansNoGateway(std::string_view gateway);
+
+// netsh interface ip set address "<name>" static <ip> <mask> <gateway> 1, or, for a gateway
+// that means none, ... static <ip> <mask> none
 Text StaticAddressCommand(const Text& ip, const Text& gateway, const Text& mask,
                           std::optional<Text> name);
 // cmd /c netsh interface ip set dns "<name>" static <dns>

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 
 #include "netconfig/netconfig.h"
@@ -58,11 +59,17 @@ Text InterpreterPrefix(int32_t osFamily) {
   return osFamily > 2 ? "cmd.exe /c " : "command.com /c ";
 }
 
-// The name is quoted so that a connection name with blanks stays one argument.
+bool MeansNoGateway(std::string_view gateway) {
+  return gateway.find_first_not_of(" \t") == std::string_view::npos;
+}
+
+// The name is quoted so that a connection name with blanks stays one argument. netsh takes
+// "none" for no gateway, with no metric after it.
 Text StaticAddressCommand(const Text& ip, const Text& gateway, const Text& mask,
                           std::optional<Text> name) {
-  return "netsh interface ip set address " + QuotedName(name) + " static " + ip + " " + mask + " " +
-         gateway + " 1";
+  const Text head = "netsh interface ip set address " + QuotedName(name) + " static " + ip + " " +
+                    mask + " ";
+  return MeansNoGateway(gateway) ? head + "none" : head + gateway + " 1";
 }
 
 Text StaticDnsCommand(const Text& dns, std::optional<Text> name) {

@@ -83,6 +83,11 @@ TEST(StaticCommandsTest, AddressLinePutsTheMaskBeforeTheGatewayAndQuotesTheName)
               c.expected)
         << "name " << c.name.value_or("(omitted)");
   }
+  // A gateway of blanks alone is none, which netsh takes without a metric.
+  for (const char* none : {"", " ", "  \t"}) {
+    EXPECT_EQ(StaticAddressCommand("192.0.2.50", none, "255.255.255.0", Text("n")),
+              "netsh interface ip set address \"n\" static 192.0.2.50 255.255.255.0 none");
+  }
 }
 
 TEST(StaticCommandsTest, DnsLineRunsNetshThroughCmdWithTheNameQuoted) {
@@ -289,7 +294,7 @@ TEST(StaticCommandsTest, EmptyTypedValuesAreLeftToNetsh) {
   EXPECT_FALSE(SetStaticAddress(runner, "", "", "", Text("n"), &failure));
   EXPECT_FALSE(SetStaticDns(runner, "", Text("n"), &failure));
   ASSERT_EQ(runner.captured.size(), 2u);
-  EXPECT_EQ(runner.captured[0], "netsh interface ip set address \"n\" static    1");
+  EXPECT_EQ(runner.captured[0], "netsh interface ip set address \"n\" static   none");
   EXPECT_EQ(runner.captured[1], "cmd /c netsh interface ip set dns \"n\" static ");
 }
 
