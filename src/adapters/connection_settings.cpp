@@ -15,6 +15,7 @@ enum StoredValue {
   kIpAddress,
   kSubnetMask,
   kDefaultGateway,
+  kDefaultGatewayMetric,
   kNameServer,
   kStoredValues
 };
@@ -40,6 +41,7 @@ StoredSettings ToStoredSettings(const std::vector<RegistryValue>& values) {
   stored.addresses = RegistryStrings(values[kIpAddress]);
   stored.masks = RegistryStrings(values[kSubnetMask]);
   stored.gateways = RegistryStrings(values[kDefaultGateway]);
+  stored.gatewayMetrics = RegistryStrings(values[kDefaultGatewayMetric]);
   stored.nameServers = SplitServers(RegistryStrings(values[kNameServer]));
   return stored;
 }
@@ -53,9 +55,10 @@ ConnectionSettings ReadConnectionSettings(AdapterSource& source, RegistryReader&
   ConnectionSettings settings;
   // Without a name the key would be the list of every adapter's.
   if (adapterName.empty()) return settings;
-  const std::optional<std::vector<RegistryValue>> values = registry.ReadRegistryValues(
-      kLocalMachine, InterfaceSettingsKey(adapterName),
-      {"EnableDHCP", "IPAddress", "SubnetMask", "DefaultGateway", "NameServer"});
+  const std::optional<std::vector<RegistryValue>> values =
+      registry.ReadRegistryValues(kLocalMachine, InterfaceSettingsKey(adapterName),
+                                  {"EnableDHCP", "IPAddress", "SubnetMask", "DefaultGateway",
+                                   "DefaultGatewayMetric", "NameServer"});
   // Without what is stored the live half tells nothing; the adapters are not even asked.
   if (!values || values->size() != kStoredValues) return settings;
   settings.stored = ToStoredSettings(*values);
@@ -64,7 +67,8 @@ ConnectionSettings ReadConnectionSettings(AdapterSource& source, RegistryReader&
       if (ToText(node.AdapterName) != adapterName) continue;
       LiveSettings live;
       live.addresses.push_back(ToText(node.IpAddress));
-      for (const AddressBytes& address : node.LaterAddresses) live.addresses.push_back(ToText(address));
+      for (const AddressBytes& address : node.LaterAddresses)
+        live.addresses.push_back(ToText(address));
       live.linkUp = source.ReadLinkUp(node.Index).value_or(true);
       settings.live = std::move(live);
       break;

@@ -14,10 +14,11 @@ namespace ipmod {
 // What the system keeps for the connection (the values netsh writes before it ends).
 struct StoredSettings {
   bool dhcp = false;
-  std::vector<Text> addresses;    // static addresses, first one first
-  std::vector<Text> masks;        // one per address
-  std::vector<Text> gateways;     // static gateways
-  std::vector<Text> nameServers;  // static DNS servers, in order; none: automatic
+  std::vector<Text> addresses;       // static addresses, first one first
+  std::vector<Text> masks;           // one per address
+  std::vector<Text> gateways;        // static gateways
+  std::vector<Text> nameServers;     // static DNS servers, in order; none: automatic
+  std::vector<Text> gatewayMetrics;  // one per gateway, where the system stored one
 };
 
 // What the adapter uses now, as the adapter query reports it.

@@ -76,8 +76,8 @@ class IpHelperSource final : public AdapterSource {
             BindSystemRoutine("iphlpapi.dll", "GetAdaptersInfo"))),
         getPerAdapterInfo_(reinterpret_cast<GetPerAdapterInfoRoutine>(
             BindSystemRoutine("iphlpapi.dll", "GetPerAdapterInfo"))),
-        getIfEntry_(reinterpret_cast<GetIfEntryRoutine>(
-            BindSystemRoutine("iphlpapi.dll", "GetIfEntry"))) {}
+        getIfEntry_(
+            reinterpret_cast<GetIfEntryRoutine>(BindSystemRoutine("iphlpapi.dll", "GetIfEntry"))) {}
 
   std::optional<std::vector<AdapterNode>> ReadAdapters() override {
     // The first call only asks for the size; its status does not matter.

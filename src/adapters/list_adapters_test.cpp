@@ -421,12 +421,14 @@ TEST(ReadConnectionSettings, ReadsTheStoredValuesAsTheSystemStoresThem) {
         {"IPAddress", Value(kRegMultiSz, "192.0.2.50" + z + "192.0.2.51" + z + z)},
         {"SubnetMask", Value(kRegMultiSz, "255.255.255.0" + z + "255.255.0.0" + z + z)},
         {"DefaultGateway", Value(kRegMultiSz, "192.0.2.1" + z + z)},
+        {"DefaultGatewayMetric", Value(kRegMultiSz, "25" + z + z)},
         {"NameServer", Value(kRegSz, "114.114.114.114,192.0.2.53" + z)}},
        {false,
         {"192.0.2.50", "192.0.2.51"},
         {"255.255.255.0", "255.255.0.0"},
         {"192.0.2.1"},
-        {"114.114.114.114", "192.0.2.53"}}},
+        {"114.114.114.114", "192.0.2.53"},
+        {"25"}}},
       {"DHCP",
        {{"EnableDHCP", on},
         {"IPAddress", Value(kRegMultiSz, "0.0.0.0" + z + z)},
@@ -456,6 +458,7 @@ TEST(ReadConnectionSettings, ReadsTheStoredValuesAsTheSystemStoresThem) {
     EXPECT_EQ(got.masks, c.expected.masks) << c.label;
     EXPECT_EQ(got.gateways, c.expected.gateways) << c.label;
     EXPECT_EQ(got.nameServers, c.expected.nameServers) << c.label;
+    EXPECT_EQ(got.gatewayMetrics, c.expected.gatewayMetrics) << c.label;
   }
 }
 

@@ -4,6 +4,7 @@
 
 #include "adapters/connection_settings.h"
 #include "dialogue/read_back.h"
+#include "dialogue/restore.h"
 #include "runtime/runtime_error.h"
 
 namespace ipmod {
@@ -35,6 +36,10 @@ const char kNoChoiceYet[] = "110";
 const char kNotInEffect[] = "设置未生效。";
 const char kWaiting[] = "正在等待设置生效";
 const char kWaitingMark[] = ".";
+const char kAddressPrompt[] = "请输入IP地址（如果需自动获取输入0）：";
+const char kRestorePrompt[] = "\r\n输入R恢复修改前的设置，直接回车结束：";
+const char kRestored[] = "已恢复修改前的设置。";
+const char kRestoreFailed[] = "恢复失败：";
 
 constexpr int32_t kShowNormal = 2;
 
@@ -53,9 +58,10 @@ class DialogueRun {
     const std::optional<int32_t> chosen = AskForConnection(count);
     if (!chosen) return;
     const AdapterRecord& entry = ElementAt(adapters_, *chosen, kChosenEntry);
+    ShowSnapshot(entry);
     if (!ChangeAddress(entry)) return;
     if (!ChangeDns(entry)) return;
-    Ask();  // the last line only ends the run
+    FinalPause(entry);
   }
 
  private:
@@ -91,12 +97,22 @@ class DialogueRun {
     }
   }
 
+  // The choice confirmed, and the connection's settings before anything changes: the snapshot
+  // that a restore puts back.
+  void ShowSnapshot(const AdapterRecord& entry) {
+    Say(kYellow, ConsoleText("你选择的是：")
+                     .AddSystemText(entry.ConnectionName)
+                     .Add("（IP:" + entry.IpAddress + "）\r\n"));
+    const ConnectionSettings settings = ReadSettings(entry);
+    if (settings.stored && settings.live) snapshot_ = settings.stored;
+    Text lines;
+    for (const Text& line : SettingsLines(settings)) lines += line + "\r\n";
+    Say(kCyan, lines);
+  }
+
   // DHCP for "0", else a static address, gateway and mask. False once input has ended.
   bool ChangeAddress(const AdapterRecord& entry) {
-    Say(kYellow,
-        ConsoleText("你选择的是：")
-            .AddSystemText(entry.ConnectionName)
-            .Add("（IP:" + entry.IpAddress + "）\r\n请输入IP地址（如果需自动获取输入0）："));
+    Say(kYellow, kAddressPrompt);
     const std::optional<Text> ip = Ask();
     if (!ip) return false;
     if (*ip == "0") {
@@ -179,9 +195,12 @@ class DialogueRun {
     if (readBack) ShowReadBack(*readBack);
   }
 
+  ConnectionSettings ReadSettings(const AdapterRecord& entry) {
+    return ReadConnectionSettings(services_.adapters, services_.registry, entry.AdapterName);
+  }
+
   ReadBack ReadBackOnce(const Request& request, const AdapterRecord& entry) {
-    return JudgeReadBack(
-        request, ReadConnectionSettings(services_.adapters, services_.registry, entry.AdapterName));
+    return JudgeReadBack(request, ReadSettings(entry));
   }
 
   // The connection's settings after a change. While the live state has not followed what is
@@ -228,12 +247,78 @@ class DialogueRun {
     Say(readBack.inEffect ? kGreen : kRed, "\r\n" + readBack.line + "\r\n");
   }
 
+  // The last line ends the run. Where the settings now differ from the snapshot and can be put
+  // back, it is first asked whether to restore them.
+  void FinalPause(const AdapterRecord& entry) {
+    const std::optional<std::vector<RestoreStep>> steps = StepsBack(entry);
+    if (steps) {
+      Say(kYellow, kRestorePrompt);
+      const std::optional<Text> line = Ask();
+      if (!line || (*line != "R" && *line != "r")) return;
+      Restore(entry, *steps);
+    }
+    Ask();
+  }
+
+  // The commands that put the snapshot back; nothing when there is none, nothing differs, or it
+  // cannot be put back (a name that may not go on a command line is refused as for any change).
+  std::optional<std::vector<RestoreStep>> StepsBack(const AdapterRecord& entry) {
+    if (!snapshot_) return std::nullopt;
+    const ConnectionSettings now = ReadSettings(entry);
+    if (!now.stored) return std::nullopt;
+    const Changes changes = ChangesSince(*snapshot_, *now.stored);
+    if (!changes.Any()) return std::nullopt;
+    if (!IsSafeConnectionName(entry.ConnectionName)) {
+      Say(kYellow, Text("\r\n") + kUnsafeNameRefusal);
+      return std::nullopt;
+    }
+    return RestoreSteps(*snapshot_, changes, entry.ConnectionName);
+  }
+
+  // Runs the steps until one fails, then reads the connection back (waiting while the live state
+  // lags): restored when what is stored is the snapshot again and the address is in effect.
+  void Restore(const AdapterRecord& entry, const std::vector<RestoreStep>& steps) {
+    std::optional<CapturedRun> failed;
+    for (const RestoreStep& step : steps) {
+      CapturedRun run = services_.commands.RunCaptured(step.command);
+      const bool warned = step.dns && UnreachableDnsWarning(run.OutputInProgramCodePage());
+      if (!warned && !JudgeRun(run, nullptr)) {
+        failed = std::move(run);
+        break;
+      }
+    }
+    const ReadBack address = ReadBackAfter(RestoredAddress(*snapshot_), entry);
+    const ConnectionSettings now = ReadSettings(entry);
+    const bool restored = now.stored && now.live
+                              ? address.inEffect && !ChangesSince(*snapshot_, *now.stored).Any()
+                              : !failed;
+    if (restored) {
+      Say(kYellow, kRestored);
+    } else {
+      ConsoleText why = kNotInEffect;
+      if (failed) {
+        ConsoleText printed = PrintedText(*failed);
+        if (!printed.empty()) {
+          why = std::move(printed);
+        } else if (!failed->started) {
+          JudgeRun(*failed, &why);  // the interpreter's own sentence
+        }
+      }
+      Say(kYellow, ConsoleText(kRestoreFailed).Add(why));
+    }
+    Text lines;
+    for (const Text& line : SettingsLines(now)) lines += "\r\n" + line;
+    Say(restored ? kGreen : kRed, lines + "\r\n");
+  }
+
   const DialogueServices& services_;
   AdapterList adapters_;
   // What the last refused change said; shared by the address step and the DNS menu.
   ConsoleText failure_;
   // What netsh warned of when it set a DNS server all the same; empty when it warned of nothing.
   Text notice_;
+  // The connection's stored settings before any change; nothing when they could not be read.
+  std::optional<StoredSettings> snapshot_;
 };
 
 }  // namespace

@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <array>
+#include <climits>
+#include <cstdint>
 #include <cstring>
 #include <deque>
 #include <map>
@@ -179,7 +181,8 @@ class FakeAdapters : public AdapterSource, public RegistryReader {
     key["EnableDHCP"] = {kRegDword, Text("\0\0\0\0", 4)};
     key["IPAddress"] = MultiString({ip});
     key["SubnetMask"] = MultiString({mask});
-    key["DefaultGateway"] = MultiString(gateway.empty() ? std::vector<Text>() : std::vector<Text>{gateway});
+    key["DefaultGateway"] =
+        MultiString(gateway.empty() ? std::vector<Text>() : std::vector<Text>{gateway});
   }
   // One more stored address after the others.
   void StoreAnother(const Text& guid, const Text& ip, const Text& mask) {
@@ -201,6 +204,33 @@ class FakeAdapters : public AdapterSource, public RegistryReader {
   }
   void StoreDns(const Text& guid, const Text& servers) {
     keys_[InterfaceSettingsKey(guid)]["NameServer"] = {kRegSz, servers + Text(1, '\0')};
+  }
+  // One more gateway after the others, with its metric.
+  void StoreAnotherGateway(const Text& guid, const Text& gateway, const Text& metric) {
+    Values& key = keys_[InterfaceSettingsKey(guid)];
+    for (const auto& [name, value] : {std::pair<const char*, Text>{"DefaultGateway", gateway},
+                                      {"DefaultGatewayMetric", metric}}) {
+      std::vector<Text> list = RegistryStrings(key[name]);
+      list.push_back(value);
+      key[name] = MultiString(list);
+    }
+  }
+  // A DNS server put in at a 1-based place of the list.
+  void InsertDns(const Text& guid, const Text& server, std::size_t place) {
+    Values& key = keys_[InterfaceSettingsKey(guid)];
+    const std::vector<Text> stored = RegistryStrings(key["NameServer"]);
+    Text servers = stored.empty() ? Text() : stored.front();
+    std::size_t at = 0;
+    for (std::size_t n = 1; n < place && at != Text::npos; ++n) {
+      at = servers.find(',', at);
+      if (at != Text::npos) ++at;
+    }
+    if (at == Text::npos || servers.empty()) {
+      servers += (servers.empty() ? "" : ",") + server;
+    } else {
+      servers.insert(at, server + ",");
+    }
+    StoreDns(guid, servers);
   }
   // The live state, at once or once the clock has gone on by `lagMs`.
   void SetLive(const Text& guid, const Text& ip, const Text& mask, const Text& gateway,
@@ -285,6 +315,7 @@ class FakeCommands : public CommandRunner {
   CapturedRun RunCaptured(const Text& command) override {
     captured.push_back(command);
     if (console) console->events.push_back("captured " + command);
+    if (captured.size() >= refuseFrom) return refusal;
     Apply(command);
     return reply;
   }
@@ -300,6 +331,9 @@ class FakeCommands : public CommandRunner {
   }
 
   CapturedRun reply{"", true, 0};
+  // From this captured command on (1-based), nothing changes and the answer is `refusal`.
+  std::size_t refuseFrom = SIZE_MAX;
+  CapturedRun refusal{"拒绝访问。\r\n", true, 1};
   bool programStarts = true;
   std::optional<uint32_t> programExitCode = 0;
   std::vector<Text> captured;
@@ -312,8 +346,8 @@ class FakeCommands : public CommandRunner {
   Text lease = "192.0.2.200";  // what a DHCP switch gets; empty: no DHCP server answers
 
  private:
-  // The four netsh commands of the dialogue, by their words: the connection's name stands
-  // between the first two quotes, the values follow "static".
+  // The netsh commands of the dialogue and of a restore, by their words: the connection's name
+  // stands between the first two quotes, the values follow "static".
   void Apply(const Text& command) {
     if (network == nullptr || effect == kNothing) return;
     const std::size_t open = command.find('"');
@@ -328,6 +362,27 @@ class FakeCommands : public CommandRunner {
       if (end == Text::npos) end = command.size();
       values.push_back(command.substr(begin, end - begin));
       begin = end + 1;
+    }
+    if (command.find(" add address ") != Text::npos) {
+      const std::size_t gateway = command.find("gateway=", close);
+      if (gateway != Text::npos) {
+        const std::size_t metric = command.find(" gwmetric=", gateway);
+        network->StoreAnotherGateway(guid, command.substr(gateway + 8, metric - gateway - 8),
+                                     command.substr(metric + 10));
+      } else {
+        const std::size_t at = close + 2;
+        const std::size_t blank = command.find(' ', at);
+        network->StoreAnother(guid, command.substr(at, blank - at), command.substr(blank + 1));
+        if (effect == kEverything) network->AddLive(guid, command.substr(at, blank - at));
+      }
+      return;
+    }
+    if (command.find(" add dns ") != Text::npos) {
+      const std::size_t at = close + 2;
+      const std::size_t index = command.find(" index=", at);
+      network->InsertDns(guid, command.substr(at, index - at),
+                         std::stoul(command.substr(index + 7)));
+      return;
     }
     const bool address = command.find(" set address ") != Text::npos;
     // A link that is down takes the change once it is up again.

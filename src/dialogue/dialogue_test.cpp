@@ -46,6 +46,15 @@ struct Session {
   }
 };
 
+// The first adapter as the system keeps it before any change: static 192.0.2.10/24 by 192.0.2.1,
+// one static DNS server.
+void KeepSettings(Session& run, const Text& ip = "192.0.2.10", const Text& servers = "192.0.2.53") {
+  const Text guid = kThreeAdapters[0].guid;
+  run.adapters.StoreStatic(guid, ip, "255.255.255.0", "192.0.2.1");
+  run.adapters.StoreDns(guid, servers);
+  run.adapters.SetLive(guid, ip, "255.255.255.0", "192.0.2.1");
+}
+
 TEST(DialogueTest, ListsAdaptersAtFixedRowsAndAsksForANumber) {
   Session run({});
   run.Go();
@@ -92,16 +101,28 @@ TEST(DialogueTest, NumbersOutsideTheListAreRefusedUntilOneFits) {
       EXPECT_FALSE(w.row.has_value());
     }
   }
-  EXPECT_EQ(run.console.writes.back().text,
-            "你选择的是：（IP:198.51.100.7）\r\n请输入IP地址（如果需自动获取输入0）：");
+  EXPECT_NE(run.console.Screen().find("你选择的是：（IP:198.51.100.7）\r\n"), Text::npos);
 }
 
-TEST(DialogueTest, TheChosenNameIsShownInTheSystemsCodePage) {
+// The choice confirmed, then the settings before anything changes, in cyan, then the prompt.
+TEST(DialogueTest, TheChosenConnectionIsShownWithItsSettings) {
   Session run({"3"});
   run.Go();
-  EXPECT_EQ(run.console.writes.back().text,
-            "你选择的是：无线 %s 网络（IP:203.0.113.5）\r\n请输入IP地址（如果需自动获取输入0）：");
-  EXPECT_EQ(run.console.writes.back().systemText, "无线 %s 网络");
+  const auto& w = run.console.writes;
+  ASSERT_GE(w.size(), 3u);
+  EXPECT_EQ(w[w.size() - 3].text, "你选择的是：无线 %s 网络（IP:203.0.113.5）\r\n");
+  EXPECT_EQ(w[w.size() - 3].systemText, "无线 %s 网络");
+  EXPECT_EQ(w[w.size() - 2].text, "无法读取该连接的当前设置。\r\n");
+  EXPECT_EQ(w[w.size() - 2].foreground, kCyan);
+  EXPECT_EQ(w.back().text, "请输入IP地址（如果需自动获取输入0）：");
+  EXPECT_EQ(w.back().foreground, kYellow);
+
+  Session kept({"1"});
+  KeepSettings(kept);
+  kept.Go();
+  EXPECT_EQ(kept.console.writes[kept.console.writes.size() - 2].text,
+            "当前设置：IP：192.0.2.10，子网掩码：255.255.255.0，网关：192.0.2.1\r\n"
+            "当前DNS：192.0.2.53\r\n");
 }
 
 TEST(DialogueTest, NoAdaptersMeansNoNumberFits) {
@@ -322,15 +343,6 @@ TEST(DialogueTest, EndOfInputEndsTheRunAtEveryPrompt) {
   }
 }
 
-// The first adapter as the system keeps it before any change: static 192.0.2.10/24 by 192.0.2.1,
-// one static DNS server.
-void KeepSettings(Session& run, const Text& ip = "192.0.2.10", const Text& servers = "192.0.2.53") {
-  const Text guid = kThreeAdapters[0].guid;
-  run.adapters.StoreStatic(guid, ip, "255.255.255.0", "192.0.2.1");
-  run.adapters.StoreDns(guid, servers);
-  run.adapters.SetLive(guid, ip, "255.255.255.0", "192.0.2.1");
-}
-
 TEST(DialogueTest, TheVerdictFollowsTheSettingsReadBack) {
   const char kStatic50[] = "当前设置：IP：192.0.2.50，子网掩码：255.255.255.0，网关：192.0.2.1";
   const char kStatic10[] = "当前设置：IP：192.0.2.10，子网掩码：255.255.255.0，网关：192.0.2.1";
@@ -392,19 +404,24 @@ TEST(DialogueTest, TheVerdictFollowsTheSettingsReadBack) {
       // The address asked is the connection's second: netsh refuses, and nothing changed.
       {"static, second of several", kAddress, kNone, kExists, "修改失败：对象已存在。", kStatic10,
        false, 0, 0, "192.0.2.10", "192.0.2.53", "", true, "192.0.2.50"},
-      {"static, no gateway", {"1", "192.0.2.50", " ", "255.255.255.0"}, kAll, kSilent,
-       "修改成功,请查看！", "当前设置：IP：192.0.2.50，子网掩码：255.255.255.0，网关：无", true},
+      {"static, no gateway",
+       {"1", "192.0.2.50", " ", "255.255.255.0"},
+       kAll,
+       kSilent,
+       "修改成功,请查看！",
+       "当前设置：IP：192.0.2.50，子网掩码：255.255.255.0，网关：无",
+       true},
       {"static, cable out", kAddress, kAll, kSilent, "修改成功,请查看！",
        Text(kStatic50) + "（网络未连接，连接后生效）", true, 0, 0, "192.0.2.10", "192.0.2.53", "",
        false},
-      {"DHCP, lease comes late", kDhcp, kAll, kSilent, "", "当前设置：自动获取IP地址，IP：192.0.2.200",
-       true, 4, 700},
+      {"DHCP, lease comes late", kDhcp, kAll, kSilent, "",
+       "当前设置：自动获取IP地址，IP：192.0.2.200", true, 4, 700},
       {"DHCP, no DHCP server", kDhcp, kAll, kSilent, "",
        "当前设置：自动获取IP地址，IP：169.254.7.9（未获得DHCP地址）", false, 50, 0, "192.0.2.10",
        "192.0.2.53", "169.254.7.9"},
       {"DHCP, nothing at all", kDhcp, kAll, kSilent, "",
-       "当前设置：自动获取IP地址，IP：无（未获得DHCP地址）", false, 50, 0, "192.0.2.10", "192.0.2.53",
-       ""},
+       "当前设置：自动获取IP地址，IP：无（未获得DHCP地址）", false, 50, 0, "192.0.2.10",
+       "192.0.2.53", ""},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.label);
@@ -436,8 +453,90 @@ TEST(DialogueTest, TheVerdictFollowsTheSettingsReadBack) {
     EXPECT_EQ(run.console.Count("正在等待设置生效"), c.waits > 0 ? 1 : 0);
     EXPECT_EQ(run.console.Count("."), static_cast<int>(c.waits));
     EXPECT_EQ(std::count_if(w.begin(), w.end(),
-                            [](const Write& write) { return write.text.rfind("\r\n", 0) == 0; }),
+                            [](const Write& write) {
+                              return write.text.rfind("\r\n", 0) == 0 &&
+                                     write.text.rfind("\r\n输入R", 0) != 0;
+                            }),
               c.waits > 0 ? 2 : 1);
+  }
+}
+
+TEST(DialogueTest, TheFinalPauseOffersTheWayBack) {
+  const char kPrompt[] = "\r\n输入R恢复修改前的设置，直接回车结束：";
+  const Text kBefore =
+      "\r\n当前设置：IP：192.0.2.10，子网掩码：255.255.255.0，网关：192.0.2.1\r\n当前DNS：192.0.2."
+      "53\r\n";
+  const Text kSetAddress =
+      "netsh interface ip set address name=\"以太网 2\" static 192.0.2.10 255.255.255.0 192.0.2.1 "
+      "1";
+  const Text kSetDns = "netsh interface ip set dns name=\"以太网 2\" static 192.0.2.53";
+  const struct {
+    const char* label;
+    std::vector<Text> lines;
+    bool keep = true;                   // the settings before the change can be read
+    std::size_t refuseFrom = SIZE_MAX;  // captured commands from then on are refused
+    bool asked = true;                  // the way back is offered
+    std::vector<Text> restore;          // the commands that put it back
+    Text message;
+    Text shown;  // the lines after the message
+    bool green = true;
+  } cases[] = {
+      {"DHCP and DNS, restored",
+       {"1", "0", "2", "R", "end"},
+       true,
+       SIZE_MAX,
+       true,
+       {kSetAddress, kSetDns},
+       "已恢复修改前的设置。",
+       kBefore},
+      {"DNS only, restored with r",
+       {"1", "1&2", "", "", "3", "r", "end"},
+       true,
+       SIZE_MAX,
+       true,
+       {kSetDns},
+       "已恢复修改前的设置。",
+       kBefore},
+      {"restore refused",
+       {"1", "0", "2", "R", "end"},
+       true,
+       2,
+       true,
+       {kSetAddress},
+       "恢复失败：拒绝访问。",
+       "\r\n当前设置：自动获取IP地址，IP：192.0.2.200\r\n当前DNS：114.114.114.114\r\n",
+       false},
+      {"not asked for", {"1", "0", "2", "", "end"}, true, SIZE_MAX, true, {}, "", ""},
+      {"input ends at the question", {"1", "0", "2"}, true, SIZE_MAX, true, {}, "", ""},
+      // The address change refused, the DNS server set to the one it had.
+      {"nothing differs", {"1", "1&2", "", "", "4", "192.0.2.53", "end"}, true, SIZE_MAX, false},
+      {"no snapshot", {"1", "0", "2", "R"}, false, SIZE_MAX, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.label);
+    Session run(c.lines);
+    if (c.keep) KeepSettings(run);
+    run.commands.refuseFrom = c.refuseFrom;
+    run.Go();
+    const auto& w = run.console.writes;
+    const auto prompt =
+        std::find_if(w.begin(), w.end(), [&](const Write& x) { return x.text == kPrompt; });
+    ASSERT_EQ(prompt != w.end(), c.asked) << run.console.Screen();
+    const auto& captured = run.commands.captured;
+    const std::size_t before = std::count_if(captured.begin(), captured.end(), [](const Text& x) {
+      return x.find(" name=\"") == Text::npos;
+    });
+    EXPECT_EQ(std::vector<Text>(captured.begin() + before, captured.end()), c.restore);
+    if (!c.asked || c.restore.empty()) {
+      if (c.asked) EXPECT_EQ(prompt->foreground, kYellow);
+      continue;
+    }
+    ASSERT_GE(w.end() - prompt, 3);
+    EXPECT_EQ((w.end() - 2)->text, c.message);
+    EXPECT_EQ((w.end() - 2)->foreground, kYellow);
+    EXPECT_EQ(w.back().text, c.shown);
+    EXPECT_EQ(w.back().foreground, c.green ? kGreen : kRed);
+    EXPECT_EQ(run.console.events.back(), "read end");  // one more line, read silently
   }
 }
 

@@ -95,7 +95,8 @@ Text AddressLine(const StoredSettings& stored, const LiveSettings& live) {
   if (stored.dhcp) {
     line = kAutomaticAddress;
     if (!live.linkUp) return line.append(kLinkDown);
-    if (const std::optional<Text> lease = Lease(live)) return line.append(kLiveAddress).append(*lease);
+    if (const std::optional<Text> lease = Lease(live))
+      return line.append(kLiveAddress).append(*lease);
     return line.append(kLiveAddress).append(Shown(FirstLive(live))).append(kNoLease);
   }
   line = kStaticAddress;
@@ -163,9 +164,8 @@ ReadBack JudgeReadBack(const Request& request, const ConnectionSettings& setting
       const bool dhcp = request.kind == Request::kDhcpAddress;
       const bool asked = dhcp ? stored.dhcp : HoldsStatic(stored, request);
       // A link that is down uses nothing yet: what is stored takes effect once it is up.
-      const bool used =
-          !live.linkUp ||
-          (dhcp ? Lease(live).has_value() : IsLive(live, AddressValue(request.address)));
+      const bool used = !live.linkUp || (dhcp ? Lease(live).has_value()
+                                              : IsLive(live, AddressValue(request.address)));
       result.inEffect = asked && used;
       result.settling = asked && !used;
       result.line = AddressLine(stored, live);
@@ -182,6 +182,11 @@ ReadBack JudgeReadBack(const Request& request, const ConnectionSettings& setting
       break;
   }
   return result;
+}
+
+std::vector<Text> SettingsLines(const ConnectionSettings& settings) {
+  if (!settings.stored || !settings.live) return {kUnreadable};
+  return {AddressLine(*settings.stored, *settings.live), DnsLine(*settings.stored)};
 }
 
 }  // namespace ipmod

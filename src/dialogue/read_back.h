@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <optional>
 #include <string_view>
+#include <vector>
 
 #include "adapters/connection_settings.h"
 #include "runtime/text.h"
@@ -17,7 +18,7 @@ struct Request {
   std::string_view address = {};  // static address: address, mask and gateway
   std::string_view mask = {};
   std::string_view gateway = {};  // blanks alone: none
-  std::string_view server = {};  // static DNS server
+  std::string_view server = {};   // static DNS server
 };
 
 struct ReadBack {
@@ -42,5 +43,9 @@ std::optional<uint32_t> ParseIpv4(std::string_view text);
 // link is down nothing is live yet: what is stored is judged alone, without waiting, and the
 // line says so. DNS servers are judged by what is stored.
 ReadBack JudgeReadBack(const Request& request, const ConnectionSettings& settings);
+
+// The connection's settings as the read-back shows them: the address line and the DNS line, or
+// the line that says they cannot be read, alone.
+std::vector<Text> SettingsLines(const ConnectionSettings& settings);
 
 }  // namespace ipmod

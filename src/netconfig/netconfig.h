@@ -111,6 +111,9 @@ bool IsSafeCommandValue(const Text& value);
 // line: no double quote, no control byte and no % (which the interpreter expands even there).
 bool IsSafeConnectionName(const Text& name);
 
+// Why a connection name that is not safe is refused: the sentence shown instead of running.
+extern const char kUnsafeNameRefusal[];
+
 // The output of a failed command less one line break: the first CR LF at or after two bytes
 // before the last CR LF is removed. In a double-byte code page (GBK and its kind) a lead byte
 // and the byte after it are one character; in any other, every byte is one.

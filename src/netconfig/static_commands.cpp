@@ -11,6 +11,8 @@
 namespace ipmod {
 
 const char kDefaultConnectionName[] = "本地连接";
+const char kUnsafeNameRefusal[] =
+    "连接名称含有命令行上无法安全传递的字符（引号、控制字符或 %），未执行任何命令。";
 
 namespace {
 
@@ -23,8 +25,6 @@ const char* const kUnreachableDnsWarnings[] = {
 };
 const char kRefusedValue[] =
     "输入的地址含有不允许的字符（引号、控制字符或 & | < > ^ %），未执行任何命令。";
-const char kRefusedName[] =
-    "连接名称含有命令行上无法安全传递的字符（引号、控制字符或 %），未执行任何命令。";
 
 Text QuotedName(const std::optional<Text>& name) {
   return "\"" + name.value_or(kDefaultConnectionName) + "\"";
@@ -67,8 +67,8 @@ bool MeansNoGateway(std::string_view gateway) {
 // "none" for no gateway, with no metric after it.
 Text StaticAddressCommand(const Text& ip, const Text& gateway, const Text& mask,
                           std::optional<Text> name) {
-  const Text head = "netsh interface ip set address " + QuotedName(name) + " static " + ip + " " +
-                    mask + " ";
+  const Text head =
+      "netsh interface ip set address " + QuotedName(name) + " static " + ip + " " + mask + " ";
   return MeansNoGateway(gateway) ? head + "none" : head + gateway + " 1";
 }
 
@@ -166,7 +166,7 @@ bool SetStaticAddress(CommandRunner& runner, const Text& ip, const Text& gateway
   if (!IsSafeCommandValue(ip) || !IsSafeCommandValue(gateway) || !IsSafeCommandValue(mask)) {
     return Refuse(failureText, kRefusedValue);
   }
-  if (name && !IsSafeConnectionName(*name)) return Refuse(failureText, kRefusedName);
+  if (name && !IsSafeConnectionName(*name)) return Refuse(failureText, kUnsafeNameRefusal);
   CapturedRun done = runner.RunCaptured(StaticAddressCommand(ip, gateway, mask, std::move(name)));
   const bool made = JudgeRun(done, failureText);
   if (run != nullptr) *run = std::move(done);
@@ -178,7 +178,7 @@ bool SetStaticDns(CommandRunner& runner, const Text& dns, std::optional<Text> na
   if (run != nullptr) run->reset();
   if (notice != nullptr) notice->clear();
   if (!IsSafeCommandValue(dns)) return Refuse(failureText, kRefusedValue);
-  if (name && !IsSafeConnectionName(*name)) return Refuse(failureText, kRefusedName);
+  if (name && !IsSafeConnectionName(*name)) return Refuse(failureText, kUnsafeNameRefusal);
   CapturedRun done = runner.RunCaptured(StaticDnsCommand(dns, std::move(name)));
   // Only this command's check can warn so; the address command never counts it.
   std::optional<Text> warning = UnreachableDnsWarning(done.OutputInProgramCodePage());

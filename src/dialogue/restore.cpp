@@ -1,0 +1,117 @@
+#include "dialogue/restore.h"
+
+#include <algorithm>
+#include <string_view>
+
+namespace ipmod {
+
+namespace {
+
+bool SameValue(const Text& a, const Text& b) {
+  const std::optional<uint32_t> x = ParseIpv4(a);
+  return x ? x == ParseIpv4(b) : a == b;
+}
+
+bool SameList(const std::vector<Text>& a, const std::vector<Text>& b) {
+  return std::equal(a.begin(), a.end(), b.begin(), b.end(), SameValue);
+}
+
+bool IsAddress(const Text& text) { return ParseIpv4(text).has_value(); }
+
+// A stored metric, or 1 where none is stored.
+std::optional<Text> Metric(const StoredSettings& snapshot, std::size_t i) {
+  if (i >= snapshot.gatewayMetrics.size()) return Text("1");
+  const Text& metric = snapshot.gatewayMetrics[i];
+  const bool number =
+      !metric.empty() && metric.size() <= 4 &&
+      std::all_of(metric.begin(), metric.end(), [](char c) { return c >= '0' && c <= '9'; });
+  if (!number) return std::nullopt;
+  return metric;
+}
+
+// netsh interface ip <verb> name="NAME" <rest>
+Text Netsh(std::string_view verb, const Text& name, std::string_view rest) {
+  return "netsh interface ip " + Text(verb) + " name=\"" + name + "\" " + Text(rest);
+}
+
+bool AddAddressSteps(const StoredSettings& snapshot, const Text& name,
+                     std::vector<RestoreStep>& steps) {
+  if (snapshot.dhcp) {
+    steps.push_back({Netsh("set address", name, "source=dhcp"), false});
+    return true;
+  }
+  const std::vector<Text>& addresses = snapshot.addresses;
+  const std::vector<Text>& gateways = snapshot.gateways;
+  if (addresses.empty() || snapshot.masks.size() < addresses.size()) return false;
+  if (!std::all_of(addresses.begin(), addresses.end(), IsAddress) ||
+      !std::all_of(snapshot.masks.begin(), snapshot.masks.begin() + addresses.size(), IsAddress) ||
+      !std::all_of(gateways.begin(), gateways.end(), IsAddress)) {
+    return false;
+  }
+  const Text first = addresses[0] + " " + snapshot.masks[0] + " ";
+  steps.push_back(
+      {Netsh("set address", name,
+             "static " + first + (gateways.empty() ? Text("none") : gateways[0] + " 1")),
+       false});
+  for (std::size_t i = 1; i < addresses.size(); ++i) {
+    steps.push_back({Netsh("add address", name, addresses[i] + " " + snapshot.masks[i]), false});
+  }
+  for (std::size_t i = 1; i < gateways.size(); ++i) {
+    const std::optional<Text> metric = Metric(snapshot, i);
+    if (!metric) return false;
+    steps.push_back(
+        {Netsh("add address", name, "gateway=" + gateways[i] + " gwmetric=" + *metric), false});
+  }
+  return true;
+}
+
+bool AddDnsSteps(const StoredSettings& snapshot, const Text& name,
+                 std::vector<RestoreStep>& steps) {
+  const std::vector<Text>& servers = snapshot.nameServers;
+  if (servers.empty()) {
+    steps.push_back({Netsh("set dns", name, "source=dhcp"), true});
+    return true;
+  }
+  if (!std::all_of(servers.begin(), servers.end(), IsAddress)) return false;
+  steps.push_back({Netsh("set dns", name, "static " + servers[0]), true});
+  for (std::size_t i = 1; i < servers.size(); ++i) {
+    steps.push_back(
+        {Netsh("add dns", name, servers[i] + " index=" + ToText(static_cast<int32_t>(i + 1))),
+         true});
+  }
+  return true;
+}
+
+}  // namespace
+
+Changes ChangesSince(const StoredSettings& snapshot, const StoredSettings& now) {
+  Changes changes;
+  if (snapshot.dhcp != now.dhcp) {
+    changes.address = true;
+  } else if (!snapshot.dhcp) {
+    changes.address = !SameList(snapshot.addresses, now.addresses) ||
+                      !SameList(snapshot.masks, now.masks) ||
+                      !SameList(snapshot.gateways, now.gateways);
+  }
+  changes.dns = !SameList(snapshot.nameServers, now.nameServers);
+  return changes;
+}
+
+std::optional<std::vector<RestoreStep>> RestoreSteps(const StoredSettings& snapshot,
+                                                     Changes changes, const Text& name) {
+  std::vector<RestoreStep> steps;
+  if (changes.address && !AddAddressSteps(snapshot, name, steps)) return std::nullopt;
+  if (changes.dns && !AddDnsSteps(snapshot, name, steps)) return std::nullopt;
+  return steps;
+}
+
+Request RestoredAddress(const StoredSettings& snapshot) {
+  if (snapshot.dhcp) return {Request::kDhcpAddress};
+  const auto first = [](const std::vector<Text>& texts) {
+    return texts.empty() ? std::string_view() : std::string_view(texts.front());
+  };
+  return {Request::kStaticAddress, first(snapshot.addresses), first(snapshot.masks),
+          first(snapshot.gateways)};
+}
+
+}  // namespace ipmod
