@@ -88,7 +88,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   commands.reply = reply;
   if (data[0] & 0x80) commands.programExitCode = std::nullopt;
   FakeClock clock;
-  FUZZ_CHECK(Dialogue({console, adapters, adapters, commands, clock}) == 0);
+  FakeSession session;
+  FakeGuard guard;
+  FUZZ_CHECK(Dialogue({console, adapters, adapters, commands, clock, session, guard}) == 0);
 
   std::vector<Text> names;
   for (std::size_t i = 0; i < adapterCount; ++i)

@@ -38,15 +38,26 @@ const char kWaiting[] = "正在等待设置生效";
 const char kWaitingMark[] = ".";
 const char kAddressPrompt[] = "请输入IP地址（如果需自动获取输入0）：";
 const char kRestorePrompt[] = "\r\n输入R恢复修改前的设置，直接回车结束：";
-const char kRestored[] = "已恢复修改前的设置。";
-const char kRestoreFailed[] = "恢复失败：";
+const char kGuarded[] = "远程会话：修改后若%u秒内没有应答，将自动恢复修改前的设置。\r\n";
+const char kUnguardedUnread[] = "远程会话：无法读取当前设置，修改后将不能自动恢复。\r\n";
+const char kUnguardedNotStarted[] = "远程会话：无法启动自动恢复，修改后将不能自动恢复。\r\n";
+const char kKeepOrRestore[] =
+    "\r\n输入Y保留新设置，输入R恢复修改前的设置（%u秒内无应答将自动恢复）：";
+const char kKept[] = "已保留新设置。";
+const char kTimedOut[] = "\r\n已超时，正在恢复修改前的设置。\r\n";
 
 constexpr int32_t kShowNormal = 2;
 
-// While the live state has not followed what is stored (a fresh address being checked for
-// conflicts, a lease on its way), the settings are read again this often, for at most this long.
-constexpr int32_t kSettlePollMs = 200;
-constexpr uint32_t kSettleLimitMs = 10000;
+// The text with its "%u" replaced by the number.
+Text WithNumber(const char* text, uint32_t number) {
+  Text result = text;
+  result.replace(result.find("%u"), 2, ToText(static_cast<int32_t>(number)));
+  return result;
+}
+
+bool Is(const std::optional<Text>& line, char letter) {
+  return line && line->size() == 1 && ((*line)[0] | 0x20) == letter;
+}
 
 class DialogueRun {
  public:
@@ -59,6 +70,7 @@ class DialogueRun {
     if (!chosen) return;
     const AdapterRecord& entry = ElementAt(adapters_, *chosen, kChosenEntry);
     ShowSnapshot(entry);
+    GuardRemoteChange(entry);
     if (!ChangeAddress(entry)) return;
     if (!ChangeDns(entry)) return;
     FinalPause(entry);
@@ -70,8 +82,12 @@ class DialogueRun {
   }
 
   // The next line, or nothing once standard input has ended: from then on the dialogue asks
-  // nothing more and runs no command.
-  std::optional<Text> Ask() { return services_.console.ReadLine(); }
+  // nothing more and runs no command. A line entered moves a guard's deadline.
+  std::optional<Text> Ask() {
+    std::optional<Text> line = services_.console.ReadLine();
+    if (line && guarded_) services_.guard.Postpone();
+    return line;
+  }
 
   void ShowAdapters(int32_t count) {
     Console& console = services_.console;
@@ -108,6 +124,22 @@ class DialogueRun {
     Text lines;
     for (const Text& line : SettingsLines(settings)) lines += line + "\r\n";
     Say(kCyan, lines);
+  }
+
+  // In a remote session a change is made on probation: a guard puts the snapshot back unless the
+  // operator keeps the change in time, whatever becomes of the program.
+  void GuardRemoteChange(const AdapterRecord& entry) {
+    const SessionFacts facts = services_.session.ReadSessionFacts();
+    if (!IsRemoteSession(facts)) return;
+    seconds_ = ConfirmSeconds(facts.confirmSeconds);
+    if (!snapshot_) {
+      Say(kYellow, kUnguardedUnread);
+    } else if (services_.guard.Start({*snapshot_, entry.ConnectionName, entry.AdapterName, seconds_})) {
+      guarded_ = true;
+      Say(kYellow, WithNumber(kGuarded, seconds_));
+    } else {
+      Say(kYellow, kUnguardedNotStarted);
+    }
   }
 
   // DHCP for "0", else a static address, gateway and mask. False once input has ended.
@@ -203,21 +235,17 @@ class DialogueRun {
     return JudgeReadBack(request, ReadSettings(entry));
   }
 
-  // The connection's settings after a change. While the live state has not followed what is
-  // stored they are read again, a mark on the screen for each read, for at most kSettleLimitMs;
-  // when both agree at once nothing is waited for or shown.
+  // The connection's settings after a change, read again while the live state lags: the sign,
+  // a mark for each read, and the end of its line.
   ReadBack ReadBackAfter(const Request& request, const AdapterRecord& entry) {
-    ReadBack readBack = ReadBackOnce(request, entry);
-    if (!readBack.settling) return readBack;
-    Clock& clock = services_.clock;
-    Say(kYellow, kWaiting);
-    const uint32_t start = clock.Milliseconds();
-    while (readBack.settling && clock.Milliseconds() - start + kSettlePollMs <= kSettleLimitMs) {
-      clock.Wait(kSettlePollMs);
-      Say(kYellow, kWaitingMark);
-      readBack = ReadBackOnce(request, entry);
-    }
-    Say(kYellow, "\r\n");
+    bool waited = false;
+    const ReadBack readBack = ReadBackSettled(
+        services_.adapters, services_.registry, services_.clock, request, entry.AdapterName,
+        [&](bool first) {
+          waited = true;
+          Say(kYellow, first ? kWaiting : kWaitingMark);
+        });
+    if (waited) Say(kYellow, "\r\n");
     return readBack;
   }
 
@@ -248,16 +276,53 @@ class DialogueRun {
   }
 
   // The last line ends the run. Where the settings now differ from the snapshot and can be put
-  // back, it is first asked whether to restore them.
+  // back, it is first asked whether to restore them; under a guard, whether to keep them.
   void FinalPause(const AdapterRecord& entry) {
     const std::optional<std::vector<RestoreStep>> steps = StepsBack(entry);
-    if (steps) {
+    if (guarded_ && !steps) {
+      EndGuard();
+    } else if (guarded_) {
+      if (!KeepOrRestore(entry)) return;
+    } else if (steps) {
       Say(kYellow, kRestorePrompt);
-      const std::optional<Text> line = Ask();
-      if (!line || (*line != "R" && *line != "r")) return;
-      Restore(entry, *steps);
+      if (!Is(Ask(), 'r')) return;
+      Restore(entry);
     }
     Ask();
+  }
+
+  // Asks until the operator keeps the change or has it restored, or the window passes without a
+  // line (or input ends), which restores it too. False when the run ends without another line.
+  bool KeepOrRestore(const AdapterRecord& entry) {
+    for (;;) {
+      Say(kYellow, WithNumber(kKeepOrRestore, seconds_));
+      services_.guard.Postpone();
+      const bool answered = services_.console.WaitForInput(seconds_ * 1000);
+      const std::optional<Text> line = answered ? Ask() : std::nullopt;
+      if (Is(line, 'y') && EndGuard()) {
+        Say(kGreen, kKept);
+        return true;
+      }
+      if (Is(line, 'r')) {
+        EndGuard();
+        Restore(entry);
+        return true;
+      }
+      if (!line || Is(line, 'y')) {
+        // Time is up (the guard's may have passed too: it has then restored, and this finds
+        // nothing left to put back).
+        EndGuard();
+        Say(kYellow, kTimedOut);
+        Restore(entry);
+        return true;
+      }
+    }
+  }
+
+  // True when the guard ended without restoring anything.
+  bool EndGuard() {
+    guarded_ = false;
+    return services_.guard.End();
   }
 
   // The commands that put the snapshot back; nothing when there is none, nothing differs, or it
@@ -275,40 +340,18 @@ class DialogueRun {
     return RestoreSteps(*snapshot_, changes, entry.ConnectionName);
   }
 
-  // Runs the steps until one fails, then reads the connection back (waiting while the live state
-  // lags): restored when what is stored is the snapshot again and the address is in effect.
-  void Restore(const AdapterRecord& entry, const std::vector<RestoreStep>& steps) {
-    std::optional<CapturedRun> failed;
-    for (const RestoreStep& step : steps) {
-      CapturedRun run = services_.commands.RunCaptured(step.command);
-      const bool warned = step.dns && UnreachableDnsWarning(run.OutputInProgramCodePage());
-      if (!warned && !JudgeRun(run, nullptr)) {
-        failed = std::move(run);
-        break;
-      }
-    }
-    const ReadBack address = ReadBackAfter(RestoredAddress(*snapshot_), entry);
-    const ConnectionSettings now = ReadSettings(entry);
-    const bool restored = now.stored && now.live
-                              ? address.inEffect && !ChangesSince(*snapshot_, *now.stored).Any()
-                              : !failed;
-    if (restored) {
-      Say(kYellow, kRestored);
-    } else {
-      ConsoleText why = kNotInEffect;
-      if (failed) {
-        ConsoleText printed = PrintedText(*failed);
-        if (!printed.empty()) {
-          why = std::move(printed);
-        } else if (!failed->started) {
-          JudgeRun(*failed, &why);  // the interpreter's own sentence
-        }
-      }
-      Say(kYellow, ConsoleText(kRestoreFailed).Add(why));
-    }
+  // Puts back what differs from the snapshot now, and shows the verdict and the settings.
+  void Restore(const AdapterRecord& entry) {
+    const std::optional<std::vector<RestoreStep>> steps = StepsBack(entry);
+    const RestoreOutcome outcome =
+        PutBack({services_.adapters, services_.registry, services_.commands, services_.clock},
+                *snapshot_, entry.AdapterName, steps.value_or(std::vector<RestoreStep>()),
+                [&](bool first) { Say(kYellow, first ? kWaiting : kWaitingMark); });
+    Say(kYellow, outcome.restored ? ConsoleText(kRestored)
+                                  : ConsoleText(kRestoreFailed).Add(outcome.failure));
     Text lines;
-    for (const Text& line : SettingsLines(now)) lines += "\r\n" + line;
-    Say(restored ? kGreen : kRed, lines + "\r\n");
+    for (const Text& line : outcome.lines) lines += "\r\n" + line;
+    Say(outcome.restored ? kGreen : kRed, lines + "\r\n");
   }
 
   const DialogueServices& services_;
@@ -319,6 +362,9 @@ class DialogueRun {
   Text notice_;
   // The connection's stored settings before any change; nothing when they could not be read.
   std::optional<StoredSettings> snapshot_;
+  // Whether a guard is on, and its window.
+  bool guarded_ = false;
+  uint32_t seconds_ = kDefaultConfirmSeconds;
 };
 
 }  // namespace

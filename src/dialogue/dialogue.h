@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "adapters/adapters.h"
+#include "dialogue/remote.h"
 #include "netconfig/netconfig.h"
 #include "runtime/console.h"
 #include "runtime/registry.h"
@@ -16,6 +17,8 @@ struct DialogueServices {
   RegistryReader& registry;
   CommandRunner& commands;
   Clock& clock;
+  SessionSource& session;
+  RemoteGuard& guard;
 };
 
 // Lists the adapters, takes the operator's choice, sets the address and the DNS server, waits

@@ -17,6 +17,7 @@
 
 #include "adapters/adapters.h"
 #include "adapters/connection_settings.h"
+#include "dialogue/remote.h"
 #include "netconfig/netconfig.h"
 #include "runtime/console.h"
 #include "runtime/registry.h"
@@ -64,6 +65,16 @@ class RecordingConsole : public Console {
     lines_.pop_front();
     events.push_back("read " + line);
     return line;
+  }
+
+  // A script line of this text is no line: the operator says nothing for as long as is waited.
+  static constexpr const char* kSilence = "<silence>";
+
+  bool WaitForInput(uint32_t milliseconds) override {
+    events.push_back("wait " + std::to_string(milliseconds));
+    if (lines_.empty() || lines_.front() != kSilence) return true;
+    lines_.pop_front();
+    return false;
   }
 
   // Everything written, joined.
@@ -402,6 +413,32 @@ class FakeCommands : public CommandRunner {
       network->StoreDns(guid, values.empty() ? Text() : values[0]);
     }
   }
+};
+
+// The session the dialogue runs in, as given.
+class FakeSession : public SessionSource {
+ public:
+  SessionFacts ReadSessionFacts() override { return facts; }
+  SessionFacts facts;
+};
+
+// Records what the dialogue tells the guard; `fired` plays a guard whose deadline has passed.
+class FakeGuard : public RemoteGuard {
+ public:
+  bool Start(const GuardOrder& order) override {
+    calls.push_back("start " + std::to_string(order.seconds));
+    if (startable) started = order;
+    return startable;
+  }
+  void Postpone() override { calls.push_back("postpone"); }
+  bool End() override {
+    calls.push_back("end");
+    return !fired;
+  }
+  bool startable = true;
+  bool fired = false;
+  std::optional<GuardOrder> started;
+  std::vector<std::string> calls;
 };
 
 }  // namespace ipmod

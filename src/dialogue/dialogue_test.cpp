@@ -27,6 +27,8 @@ struct Session {
   FakeAdapters adapters;
   FakeCommands commands;
   FakeClock clock;
+  FakeSession session;
+  FakeGuard guard;
   int32_t result = -1;
 
   Session(std::vector<Text> lines, std::vector<FakeAdapter> list = kThreeAdapters,
@@ -39,7 +41,7 @@ struct Session {
   }
 
   Session& Go() {
-    result = Dialogue({console, adapters, adapters, commands, clock});
+    result = Dialogue({console, adapters, adapters, commands, clock, session, guard});
     EXPECT_EQ(console.misuse, std::vector<std::string>());
     EXPECT_EQ(commands.misuse, std::vector<std::string>());
     return *this;
@@ -537,6 +539,96 @@ TEST(DialogueTest, TheFinalPauseOffersTheWayBack) {
     EXPECT_EQ(w.back().text, c.shown);
     EXPECT_EQ(w.back().foreground, c.green ? kGreen : kRed);
     EXPECT_EQ(run.console.events.back(), "read end");  // one more line, read silently
+  }
+}
+
+TEST(DialogueTest, ARemoteChangeIsKeptOnlyWhenConfirmed) {
+  const char kQuestion[] = "\r\n输入Y保留新设置，输入R恢复修改前的设置（30秒内无应答将自动恢复）：";
+  static const char kGuarded[] = "远程会话：修改后若30秒内没有应答，将自动恢复修改前的设置。\r\n";
+  const char kTimedOut[] = "\r\n已超时，正在恢复修改前的设置。\r\n";
+  const char* const kSilence = RecordingConsole::kSilence;
+  const std::vector<Text> kChange = {"1", "0", "2"};
+  const auto then = [&](std::vector<Text> more) {
+    std::vector<Text> lines = kChange;
+    lines.insert(lines.end(), more.begin(), more.end());
+    return lines;
+  };
+  const struct {
+    const char* label;
+    std::vector<Text> lines;
+    bool remote = true;
+    bool keep = true;       // the snapshot can be read
+    bool startable = true;  // the guard can be started
+    Text notice = kGuarded;  // what follows the snapshot
+    int questions = 1;
+    Text last;               // the last write: the outcome's lines, or the message
+    std::vector<std::string> guard = {"start 30", "end"};  // what it is told, less postponing
+  } cases[] = {
+      {"kept", then({"y", "end"}), true, true, true, kGuarded, 1, "已保留新设置。"},
+      {"asked again, then kept", then({"ok", "Y", "end"}), true, true, true, kGuarded, 2,
+       "已保留新设置。"},
+      {"restored at once", then({"R", "end"}), true, true, true, kGuarded, 1,
+       "已恢复修改前的设置。"},
+      {"no answer in time", then({kSilence, "end"}), true, true, true, kGuarded, 1,
+       "已恢复修改前的设置。"},
+      {"input ends at the question", kChange, true, true, true, kGuarded, 1,
+       "已恢复修改前的设置。"},
+      {"nothing changed", {"1", "1&2", "", "", "4", "192.0.2.53", "end"}, true, true, true,
+       kGuarded, 0, ""},
+      {"snapshot unreadable", then({"R"}), true, false, true,
+       "远程会话：无法读取当前设置，修改后将不能自动恢复。\r\n", 0, "", {}},
+      // Without a guard the way back is the local one.
+      {"guard not started", then({"R", "end"}), true, true, false,
+       "远程会话：无法启动自动恢复，修改后将不能自动恢复。\r\n", 0, "已恢复修改前的设置。",
+       {"start 30"}},
+      {"local", then({"R", "end"}), false, true, true, "", 0, "已恢复修改前的设置。", {}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.label);
+    Session run(c.lines);
+    if (c.keep) KeepSettings(run);
+    run.session.facts.sshVariables = c.remote;
+    run.session.facts.confirmSeconds = Text("30");
+    run.guard.startable = c.startable;
+    run.Go();
+    const auto& w = run.console.writes;
+    const Text screen = run.console.Screen();
+    const auto prompt = std::find_if(w.begin(), w.end(), [](const Write& x) {
+      return x.text == "请输入IP地址（如果需自动获取输入0）：";
+    });
+    ASSERT_NE(prompt, w.end());
+    if (c.notice.empty()) {
+      EXPECT_EQ((prompt - 1)->foreground, kCyan);
+    } else {
+      EXPECT_EQ((prompt - 1)->text, c.notice);
+      EXPECT_EQ((prompt - 1)->foreground, kYellow);
+    }
+    EXPECT_EQ(run.console.Count(kQuestion), c.questions);
+    std::vector<std::string> told;
+    std::copy_if(run.guard.calls.begin(), run.guard.calls.end(), std::back_inserter(told),
+                 [](const std::string& call) { return call != "postpone"; });
+    EXPECT_EQ(told, c.guard);
+    // Every line entered under the guard moves its deadline.
+    const bool guarded = c.guard.size() == 2;
+    EXPECT_EQ(run.guard.calls.size() > told.size(), guarded);
+    if (run.guard.started) {
+      EXPECT_EQ(run.guard.started->connectionName, "以太网 2");
+      EXPECT_EQ(run.guard.started->snapshot.addresses, std::vector<Text>{"192.0.2.10"});
+    }
+    const bool timedOut = c.label == std::string("no answer in time") ||
+                          c.label == std::string("input ends at the question");
+    EXPECT_EQ(run.console.Count(kTimedOut), timedOut ? 1 : 0) << screen;
+    if (!c.last.empty()) {
+      const bool lines = c.last == "已恢复修改前的设置。";
+      const Write& message = lines ? w[w.size() - 2] : w.back();
+      EXPECT_EQ(message.text, c.last) << screen;
+      EXPECT_EQ(message.foreground, lines ? kYellow : kGreen);
+    }
+    if (c.questions > 0) {
+      const auto waits = std::count(run.console.events.begin(), run.console.events.end(),
+                                    "wait 30000");
+      EXPECT_EQ(waits, c.questions);
+    }
   }
 }
 

@@ -184,6 +184,30 @@ ReadBack JudgeReadBack(const Request& request, const ConnectionSettings& setting
   return result;
 }
 
+ReadBack ReadBackSettled(AdapterSource& adapters, RegistryReader& registry, Clock& clock,
+                         const Request& request, const Text& adapterName,
+                         const std::function<void(bool first)>& waiting,
+                         ConnectionSettings* settings) {
+  // While the live state has not followed what is stored (a fresh address being checked for
+  // conflicts, a lease on its way), the settings are read again this often, for at most this long.
+  constexpr int32_t kSettlePollMs = 200;
+  constexpr uint32_t kSettleLimitMs = 10000;
+  ConnectionSettings read = ReadConnectionSettings(adapters, registry, adapterName);
+  ReadBack readBack = JudgeReadBack(request, read);
+  if (readBack.settling) {
+    waiting(true);
+    const uint32_t start = clock.Milliseconds();
+    while (readBack.settling && clock.Milliseconds() - start + kSettlePollMs <= kSettleLimitMs) {
+      clock.Wait(kSettlePollMs);
+      read = ReadConnectionSettings(adapters, registry, adapterName);
+      readBack = JudgeReadBack(request, read);
+      waiting(false);
+    }
+  }
+  if (settings != nullptr) *settings = std::move(read);
+  return readBack;
+}
+
 std::vector<Text> SettingsLines(const ConnectionSettings& settings) {
   if (!settings.stored || !settings.live) return {kUnreadable};
   return {AddressLine(*settings.stored, *settings.live), DnsLine(*settings.stored)};

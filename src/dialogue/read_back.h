@@ -6,7 +6,10 @@
 #include <string_view>
 #include <vector>
 
+#include <functional>
+
 #include "adapters/connection_settings.h"
+#include "netconfig/netconfig.h"
 #include "runtime/text.h"
 
 namespace ipmod {
@@ -43,6 +46,14 @@ std::optional<uint32_t> ParseIpv4(std::string_view text);
 // link is down nothing is live yet: what is stored is judged alone, without waiting, and the
 // line says so. DNS servers are judged by what is stored.
 ReadBack JudgeReadBack(const Request& request, const ConnectionSettings& settings);
+
+// Reads the adapter's settings and judges them. While the live state has not followed what is
+// stored, they are read again every 200 ms, for at most 10 s: `waiting` is told `true` before
+// the first wait and `false` after each read again. `settings` (when given) gets the last read.
+ReadBack ReadBackSettled(AdapterSource& adapters, RegistryReader& registry, Clock& clock,
+                         const Request& request, const Text& adapterName,
+                         const std::function<void(bool first)>& waiting,
+                         ConnectionSettings* settings = nullptr);
 
 // The connection's settings as the read-back shows them: the address line and the DNS line, or
 // the line that says they cannot be read, alone.

@@ -5,6 +5,10 @@
 
 namespace ipmod {
 
+const char kNotInEffectSentence[] = "设置未生效。";
+const char kRestored[] = "已恢复修改前的设置。";
+const char kRestoreFailed[] = "恢复失败：";
+
 namespace {
 
 bool SameValue(const Text& a, const Text& b) {
@@ -103,6 +107,65 @@ std::optional<std::vector<RestoreStep>> RestoreSteps(const StoredSettings& snaps
   if (changes.address && !AddAddressSteps(snapshot, name, steps)) return std::nullopt;
   if (changes.dns && !AddDnsSteps(snapshot, name, steps)) return std::nullopt;
   return steps;
+}
+
+RestoreOutcome PutBack(const WayBack& system, const StoredSettings& snapshot,
+                       const Text& adapterName, const std::vector<RestoreStep>& steps,
+                       const std::function<void(bool first)>& waiting) {
+  RestoreOutcome outcome;
+  std::optional<CapturedRun> failed;
+  for (const RestoreStep& step : steps) {
+    CapturedRun run = system.commands.RunCaptured(step.command);
+    outcome.commands.push_back(step.command);
+    const bool warned = step.dns && UnreachableDnsWarning(run.OutputInProgramCodePage());
+    if (!warned && !JudgeRun(run, nullptr)) {
+      failed = std::move(run);
+      break;
+    }
+  }
+  ConnectionSettings now;
+  const ReadBack address = ReadBackSettled(system.adapters, system.registry, system.clock,
+                                           RestoredAddress(snapshot), adapterName, waiting, &now);
+  outcome.restored = now.stored && now.live
+                         ? address.inEffect && !ChangesSince(snapshot, *now.stored).Any()
+                         : !failed;
+  if (!outcome.restored) {
+    outcome.failure = kNotInEffectSentence;
+    if (failed) {
+      ConsoleText printed = PrintedText(*failed);
+      if (!printed.empty()) {
+        outcome.failure = std::move(printed);
+      } else if (!failed->started) {
+        JudgeRun(*failed, &outcome.failure);  // the interpreter's own sentence
+      }
+    }
+  }
+  outcome.lines = SettingsLines(now);
+  return outcome;
+}
+
+std::optional<Text> GuardRestore(const WayBack& system, const GuardOrder& order) {
+  const ConnectionSettings now =
+      ReadConnectionSettings(system.adapters, system.registry, order.adapterName);
+  if (now.stored && !ChangesSince(order.snapshot, *now.stored).Any()) return std::nullopt;
+  Text account = "自动恢复：" + order.connectionName + "\r\n";
+  std::optional<std::vector<RestoreStep>> steps;
+  if (!now.stored) {
+    account += kRestoreFailed + SettingsLines(now).front() + "\r\n";
+  } else if (!IsSafeConnectionName(order.connectionName)) {
+    account += Text(kRestoreFailed) + kUnsafeNameRefusal + "\r\n";
+  } else if (!(steps = RestoreSteps(order.snapshot, ChangesSince(order.snapshot, *now.stored),
+                                    order.connectionName))) {
+    account += Text(kRestoreFailed) + kNotInEffectSentence + "\r\n";
+  } else {
+    const RestoreOutcome outcome = PutBack(system, order.snapshot, order.adapterName, *steps,
+                                           [](bool) {});
+    for (const Text& command : outcome.commands) account += command + "\r\n";
+    account += outcome.restored ? Text(kRestored) : kRestoreFailed + outcome.failure.Bytes();
+    account += "\r\n";
+    for (const Text& line : outcome.lines) account += line + "\r\n";
+  }
+  return account;
 }
 
 Request RestoredAddress(const StoredSettings& snapshot) {

@@ -2,14 +2,22 @@
 // commands that put them back.
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <vector>
 
 #include "adapters/connection_settings.h"
 #include "dialogue/read_back.h"
+#include "dialogue/remote.h"
 #include "runtime/text.h"
 
 namespace ipmod {
+
+// "设置未生效。": a change that did not take effect, where netsh said nothing of it.
+extern const char kNotInEffectSentence[];
+// "已恢复修改前的设置。" and "恢复失败：", a restore's verdicts.
+extern const char kRestored[];
+extern const char kRestoreFailed[];
 
 // Which parts of a connection's stored settings differ from a snapshot.
 struct Changes {
@@ -32,6 +40,32 @@ struct RestoreStep {
 // address (or a metric no number), so that a command line only ever holds addresses and numbers.
 std::optional<std::vector<RestoreStep>> RestoreSteps(const StoredSettings& snapshot,
                                                      Changes changes, const Text& name);
+
+// What a restore needs of the system.
+struct WayBack {
+  AdapterSource& adapters;
+  RegistryReader& registry;
+  CommandRunner& commands;
+  Clock& clock;
+};
+
+struct RestoreOutcome {
+  bool restored = false;       // what is stored is the snapshot again, and its address in effect
+  ConsoleText failure;         // when not: what netsh printed, or why nothing took effect
+  std::vector<Text> lines;     // the settings read back afterwards, as the read-back shows them
+  std::vector<Text> commands;  // the commands run
+};
+
+// Runs the steps through the interpreter until one fails (a DNS step that netsh warns of counts
+// as run), then reads the adapter back as ReadBackSettled does. Where the settings cannot be
+// read, the restore is made when every step ran.
+RestoreOutcome PutBack(const WayBack& system, const StoredSettings& snapshot,
+                       const Text& adapterName, const std::vector<RestoreStep>& steps,
+                       const std::function<void(bool first)>& waiting);
+
+// What the guard does once its deadline has passed: puts back what differs from the order's
+// snapshot and gives an account of it, in lines ending with CR LF; nothing when nothing differed.
+std::optional<Text> GuardRestore(const WayBack& system, const GuardOrder& order);
 
 // What the address part of `snapshot` asks of the connection, for the read-back after a restore
 // (it refers to the snapshot's texts).

@@ -227,4 +227,27 @@ std::optional<Text> SystemConsole::ReadLine(std::optional<bool> echo) {
   return TrimLineEnd(*line);
 }
 
+bool SystemConsole::WaitForInput(uint32_t milliseconds) {
+  if (handles_ == nullptr) return true;
+  const HANDLE input = handles_->input;
+  DWORD mode = 0;
+  if (!::GetConsoleMode(input, &mode)) return true;
+  const DWORD start = ::GetTickCount();
+  for (;;) {
+    const DWORD waited = ::GetTickCount() - start;
+    if (waited >= milliseconds) return false;
+    const DWORD result = ::WaitForSingleObject(input, milliseconds - waited);
+    if (result == WAIT_TIMEOUT) return false;
+    INPUT_RECORD record;
+    DWORD count = 0;
+    // Anything this cannot tell leaves the line to the read.
+    if (result != WAIT_OBJECT_0 || !::PeekConsoleInputA(input, &record, 1, &count) || count == 0) {
+      return true;
+    }
+    if (record.EventType == KEY_EVENT && record.Event.KeyEvent.bKeyDown) return true;
+    // A key let go (the Enter of the line before), the mouse, a focus change: nobody typing.
+    if (!::ReadConsoleInputA(input, &record, 1, &count)) return true;
+  }
+}
+
 }  // namespace ipmod

@@ -96,6 +96,11 @@ class Console {
   // starts with one). Nothing at the end of input or after a read error: only then is there no
   // line. With echo = false the line is read keystroke by keystroke without echo.
   virtual std::optional<Text> ReadLine(std::optional<bool> echo = std::nullopt) = 0;
+
+  // Waits at most that long for the operator to begin a line: true once a key has been typed
+  // (or standard input is no console, whose reads do not wait for a person), false when the
+  // time is up.
+  virtual bool WaitForInput(uint32_t milliseconds) = 0;
 };
 
 }  // namespace ipmod

@@ -26,6 +26,7 @@ class SystemConsole final : public Console {
                  int32_t foreground, int32_t background, const ConsoleText& text) override;
   // A read that such an event interrupts never returns: it is no end of input.
   std::optional<Text> ReadLine(std::optional<bool> echo = std::nullopt) override;
+  bool WaitForInput(uint32_t milliseconds) override;
 
   // Lets go of the handles; later writes return false. Harmless when repeated. Once such an
   // event has begun to end the program, it never returns.

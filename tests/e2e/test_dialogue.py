@@ -195,7 +195,10 @@ class Listing(DialogueTest):
             self.assert_coloured(screen, OUT_OF_RANGE, "red")
             self.assertEqual(screen.count(CHOICE_PROMPT), 1, "the prompt is not repeated")
             row = self.assert_row_from(screen, CHOSEN, f"{OFFICE}（IP:198.51.100.20）")
-            self.assertEqual(screen.text(row + 1), ADDRESS_PROMPT)
+            # The settings before any change come between the choice and the first prompt.
+            self.assertEqual(screen.text(row + 1), UNREADABLE)
+            self.assert_coloured(screen, UNREADABLE, "cyan")
+            self.assertEqual(screen.text(row + 2), ADDRESS_PROMPT)
             self.assert_coloured(screen, CHOSEN + OFFICE, "yellow")
             self.assert_coloured(screen, ADDRESS_PROMPT, "yellow")
             self.assertEqual(s.netsh_calls(), [])
@@ -339,7 +342,7 @@ class AddressStep(DialogueTest):
                 for line in dns_lines:
                     s.type_line(line)
                 expected = DNS_OK if dns_failure is None else DNS_FAILED + dns_failure
-                screen = s.wait_for(UNREADABLE, 2)
+                screen = s.wait_for(UNREADABLE, 3)
                 row = self.assert_row_from(screen, expected, "")
                 self.assert_coloured(screen, expected, "yellow")
                 self.assert_read_back(screen, UNREADABLE, "red", row)
