@@ -1,0 +1,48 @@
+// The running system's session facts and guard process (Windows only).
+#pragma once
+
+#include <memory>
+#include <optional>
+
+#include "dialogue/remote.h"
+
+namespace ipmod {
+
+class SystemSession final : public SessionSource {
+ public:
+  SessionFacts ReadSessionFacts() override;
+};
+
+// The guard as a detached process of its own: this program started again with the order on its
+// command line. Ending it waits for it to be gone.
+class ProcessGuard final : public RemoteGuard {
+ public:
+  ProcessGuard();
+  ~ProcessGuard() override;
+  ProcessGuard(const ProcessGuard&) = delete;
+  ProcessGuard& operator=(const ProcessGuard&) = delete;
+
+  bool Start(const GuardOrder& order) override;
+  void Postpone() override;
+  bool End() override;
+
+ private:
+  struct Events;
+  std::unique_ptr<Events> events_;
+};
+
+// How the program is started as a guard: the base of its events' names and its order.
+struct GuardCall {
+  Text base;
+  GuardOrder order;
+};
+
+// The guard's call on this command line; nothing for the program's ordinary start.
+std::optional<GuardCall> GuardCallOf(const Text& commandLine);
+
+// The guard's whole run: waits for its deadline, moved on by the program, or for the word to
+// end; once the deadline has passed it puts back what differs from the snapshot and appends an
+// account to ipmod-restore.log beside the program.
+void RunGuard(const GuardCall& call);
+
+}  // namespace ipmod
