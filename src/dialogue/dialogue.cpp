@@ -18,33 +18,100 @@ constexpr CheckSite kChosenEntry{1, 2};
 // (a column without a row is no position).
 constexpr int32_t kPromptColumn = 2;
 
-const char kBanner[] = "欢迎使用IP修改工具 Ver:1.1 BY：VELDR\r\n";
-const char kWarning[] = "请勿用作违法用途，使用前请确保你有恢复网络的能力！\r\n";
-const char kChoicePrompt[] = "请选择你需要修改的连接名称:1~";
-const char kOutOfRange[] = "输入错误,请重新输入！\r\n";
-const char kGatewayPrompt[] = "请输入网关，一般的路由器是（192.168.1.1）：";
-const char kMaskPrompt[] = "请输入子网掩码，一般的路由器是（255.255.255.0）：";
-const char kAddressChanged[] = "修改成功,请查看！";
-const char kAddressFailed[] = "修改失败：";
-const char kDnsMenu[] =
-    "请选择DNS修改类型：\r\n1、自动获取DNS\r\n2、设置114.114.114.114\r\n3、腾讯119.29.29.29\r\n"
-    "4、自定义输入\r\n";
-const char kDnsChanged[] = "修改DNS设置成功！";
-const char kDnsAutomatic[] = "自动获取DNS设置成功！";
-const char kDnsFailed[] = "修改DNS设置失败:";
+// The dialogue's own texts, in the program's languages. Colours, positions and line breaks are
+// the same in both.
+struct Texts {
+  const char* banner;
+  const char* warning;
+  const char* choicePrompt;
+  const char* numberMark;  // after the number of a listed connection
+  const char* listedIp;
+  const char* outOfRange;
+  const char* chosen;
+  const char* chosenIp;
+  const char* chosenEnd;
+  const char* addressPrompt;
+  const char* gatewayPrompt;
+  const char* maskPrompt;
+  const char* addressChanged;
+  const char* addressFailed;
+  const char* dnsMenu;
+  const char* dnsChanged;
+  const char* dnsAutomatic;
+  const char* dnsFailed;
+  const char* waiting;
+  const char* restorePrompt;
+  const char* guarded;  // "%u": the window in seconds
+  const char* unguardedUnread;
+  const char* unguardedNotStarted;
+  const char* keepOrRestore;
+  const char* kept;
+  const char* timedOut;
+};
+
+const Texts kTexts[] = {
+    {"欢迎使用IP修改工具 Ver:1.1 BY：VELDR\r\n",
+     "请勿用作违法用途，使用前请确保你有恢复网络的能力！\r\n",
+     "请选择你需要修改的连接名称:1~",
+     "、",
+     " IP：",
+     "输入错误,请重新输入！\r\n",
+     "你选择的是：",
+     "（IP:",
+     "）\r\n",
+     "请输入IP地址（如果需自动获取输入0）：",
+     "请输入网关，一般的路由器是（192.168.1.1）：",
+     "请输入子网掩码，一般的路由器是（255.255.255.0）：",
+     "修改成功,请查看！",
+     "修改失败：",
+     "请选择DNS修改类型：\r\n1、自动获取DNS\r\n2、设置114.114.114.114\r\n3、腾讯119.29.29.29\r\n"
+     "4、自定义输入\r\n",
+     "修改DNS设置成功！",
+     "自动获取DNS设置成功！",
+     "修改DNS设置失败:",
+     "正在等待设置生效",
+     "\r\n输入R恢复修改前的设置，直接回车结束：",
+     "远程会话：修改后若%u秒内没有应答，将自动恢复修改前的设置。\r\n",
+     "远程会话：无法读取当前设置，修改后将不能自动恢复。\r\n",
+     "远程会话：无法启动自动恢复，修改后将不能自动恢复。\r\n",
+     "\r\n输入Y保留新设置，输入R恢复修改前的设置（%u秒内无应答将自动恢复）：",
+     "已保留新设置。",
+     "\r\n已超时，正在恢复修改前的设置。\r\n"},
+    {"IP settings tool Ver:1.1 BY: VELDR\r\n",
+     "Do not use it unlawfully. Before you use it, make sure you can restore the network!\r\n",
+     "Choose the connection to change: 1~",
+     ". ",
+     " IP: ",
+     "Wrong input, please try again!\r\n",
+     "You chose: ",
+     " (IP: ",
+     ")\r\n",
+     "IP address (0 to obtain it automatically):",
+     "Gateway (a typical router is 192.168.1.1):",
+     "Subnet mask (a typical router uses 255.255.255.0):",
+     "Changed. Please check!",
+     "Change failed: ",
+     "DNS setting:\r\n1. Obtain DNS automatically\r\n2. Use 114.114.114.114\r\n"
+     "3. Tencent 119.29.29.29\r\n4. Type a server\r\n",
+     "DNS changed!",
+     "DNS set to automatic!",
+     "DNS change failed: ",
+     "Waiting for the setting to take effect",
+     "\r\nType R to restore the settings from before the change, or Enter to finish:",
+     "Remote session: if there is no answer within %u s after a change, the settings from before "
+     "it are restored.\r\n",
+     "Remote session: the current settings cannot be read, so a change cannot be undone "
+     "automatically.\r\n",
+     "Remote session: the automatic restore cannot be started, so a change cannot be undone "
+     "automatically.\r\n",
+     "\r\nType Y to keep the new settings, R to restore the old ones (restored automatically "
+     "after %u s without an answer):",
+     "New settings kept.",
+     "\r\nTime is up: restoring the settings from before the change.\r\n"},
+};
+
 const char kNoChoiceYet[] = "110";
-const char kNotInEffect[] = "设置未生效。";
-const char kWaiting[] = "正在等待设置生效";
 const char kWaitingMark[] = ".";
-const char kAddressPrompt[] = "请输入IP地址（如果需自动获取输入0）：";
-const char kRestorePrompt[] = "\r\n输入R恢复修改前的设置，直接回车结束：";
-const char kGuarded[] = "远程会话：修改后若%u秒内没有应答，将自动恢复修改前的设置。\r\n";
-const char kUnguardedUnread[] = "远程会话：无法读取当前设置，修改后将不能自动恢复。\r\n";
-const char kUnguardedNotStarted[] = "远程会话：无法启动自动恢复，修改后将不能自动恢复。\r\n";
-const char kKeepOrRestore[] =
-    "\r\n输入Y保留新设置，输入R恢复修改前的设置（%u秒内无应答将自动恢复）：";
-const char kKept[] = "已保留新设置。";
-const char kTimedOut[] = "\r\n已超时，正在恢复修改前的设置。\r\n";
 
 constexpr int32_t kShowNormal = 2;
 
@@ -61,7 +128,10 @@ bool Is(const std::optional<Text>& line, char letter) {
 
 class DialogueRun {
  public:
-  explicit DialogueRun(const DialogueServices& services) : services_(services) {}
+  explicit DialogueRun(const DialogueServices& services)
+      : services_(services),
+        language_(ChooseLanguage(services.console.ReadConsoleFacts())),
+        t_(kTexts[static_cast<int>(language_)]) {}
 
   void Run() {
     const int32_t count = ListAdapters(services_.adapters, services_.registry, adapters_);
@@ -91,16 +161,16 @@ class DialogueRun {
 
   void ShowAdapters(int32_t count) {
     Console& console = services_.console;
-    console.WriteText(50, 0, false, kYellow, kBlack, kBanner);
-    console.WriteText(std::nullopt, 1, false, kRed, kBlack, kWarning);
+    console.WriteText(50, 0, false, kYellow, kBlack, t_.banner);
+    console.WriteText(std::nullopt, 1, false, kRed, kBlack, t_.warning);
     for (int32_t n = 1; n <= count; ++n) {
       const AdapterRecord& entry = ElementAt(adapters_, n, kListedEntry);
       console.WriteText(kPromptColumn, n + 1, false, kGreen, kBlack,
-                        ConsoleText(ToText(n) + "、").AddSystemText(entry.ConnectionName));
-      Say(kCyan, " IP：" + entry.IpAddress + "\r\n");
+                        ConsoleText(ToText(n) + t_.numberMark).AddSystemText(entry.ConnectionName));
+      Say(kCyan, t_.listedIp + entry.IpAddress + "\r\n");
     }
     console.WriteText(kPromptColumn, count + 2, false, kYellow, kBlack,
-                      kChoicePrompt + ToText(count) + "\r\n");
+                      t_.choicePrompt + ToText(count) + "\r\n");
   }
 
   std::optional<int32_t> AskForConnection(int32_t count) {
@@ -109,20 +179,20 @@ class DialogueRun {
       if (!line) return std::nullopt;
       const int32_t chosen = ToInteger(*line);
       if (chosen >= 1 && chosen <= count) return chosen;
-      Say(kRed, kOutOfRange);
+      Say(kRed, t_.outOfRange);
     }
   }
 
   // The choice confirmed, and the connection's settings before anything changes: the snapshot
   // that a restore puts back.
   void ShowSnapshot(const AdapterRecord& entry) {
-    Say(kYellow, ConsoleText("你选择的是：")
+    Say(kYellow, ConsoleText(t_.chosen)
                      .AddSystemText(entry.ConnectionName)
-                     .Add("（IP:" + entry.IpAddress + "）\r\n"));
+                     .Add(t_.chosenIp + entry.IpAddress + t_.chosenEnd));
     const ConnectionSettings settings = ReadSettings(entry);
     if (settings.stored && settings.live) snapshot_ = settings.stored;
     Text lines;
-    for (const Text& line : SettingsLines(settings)) lines += line + "\r\n";
+    for (const Text& line : SettingsLines(settings, language_)) lines += line + "\r\n";
     Say(kCyan, lines);
   }
 
@@ -133,18 +203,19 @@ class DialogueRun {
     if (!IsRemoteSession(facts)) return;
     seconds_ = ConfirmSeconds(facts.confirmSeconds);
     if (!snapshot_) {
-      Say(kYellow, kUnguardedUnread);
-    } else if (services_.guard.Start({*snapshot_, entry.ConnectionName, entry.AdapterName, seconds_})) {
+      Say(kYellow, t_.unguardedUnread);
+    } else if (services_.guard.Start(
+                   {*snapshot_, entry.ConnectionName, entry.AdapterName, seconds_, language_})) {
       guarded_ = true;
-      Say(kYellow, WithNumber(kGuarded, seconds_));
+      Say(kYellow, WithNumber(t_.guarded, seconds_));
     } else {
-      Say(kYellow, kUnguardedNotStarted);
+      Say(kYellow, t_.unguardedNotStarted);
     }
   }
 
   // DHCP for "0", else a static address, gateway and mask. False once input has ended.
   bool ChangeAddress(const AdapterRecord& entry) {
-    Say(kYellow, kAddressPrompt);
+    Say(kYellow, t_.addressPrompt);
     const std::optional<Text> ip = Ask();
     if (!ip) return false;
     if (*ip == "0") {
@@ -155,21 +226,21 @@ class DialogueRun {
       ShowReadBack(ReadBackAfter({Request::kDhcpAddress}, entry));
       return true;
     }
-    Say(kYellow, kGatewayPrompt);
+    Say(kYellow, t_.gatewayPrompt);
     const std::optional<Text> gateway = Ask();
     if (!gateway) return false;
-    Say(kYellow, kMaskPrompt);
+    Say(kYellow, t_.maskPrompt);
     const std::optional<Text> mask = Ask();
     if (!mask) return false;
     std::optional<CapturedRun> run;
     bool made = SetStaticAddress(services_.commands, *ip, *gateway, *mask, entry.ConnectionName,
-                                 &failure_, &run);
+                                 &failure_, &run, language_);
     const std::optional<ReadBack> readBack =
         ReadBackRun(run, {Request::kStaticAddress, *ip, *mask, *gateway}, entry, made);
     if (made) {
-      Say(kYellow, kAddressChanged);
+      Say(kYellow, t_.addressChanged);
     } else {
-      Say(kYellow, ConsoleText(kAddressFailed).Add(failure_));
+      Say(kYellow, ConsoleText(t_.addressFailed).Add(failure_));
     }
     if (readBack) ShowReadBack(*readBack);
     return true;
@@ -179,7 +250,7 @@ class DialogueRun {
   bool ChangeDns(const AdapterRecord& entry) {
     Text choice = kNoChoiceYet;
     while (choice == kNoChoiceYet) {
-      Say(kYellow, kDnsMenu);
+      Say(kYellow, t_.dnsMenu);
       std::optional<Text> line = Ask();
       if (!line) return false;
       choice = std::move(*line);
@@ -194,9 +265,11 @@ class DialogueRun {
             kShowNormal, &exitCode);
         const ReadBack readBack = ReadBackAfter({Request::kAutomaticDns}, entry);
         if (readBack.readable) {
-          Say(kYellow, readBack.inEffect ? kDnsAutomatic : Text(kDnsFailed) + kNotInEffect);
+          Say(kYellow, readBack.inEffect
+                           ? Text(t_.dnsAutomatic)
+                           : Text(t_.dnsFailed) + RestoreTextsIn(language_).notInEffect);
         } else {
-          Say(kYellow, started && exitCode == 0u ? kDnsAutomatic : kDnsFailed);
+          Say(kYellow, started && exitCode == 0u ? t_.dnsAutomatic : t_.dnsFailed);
         }
         ShowReadBack(readBack);
       } else if (choice == "3") {
@@ -214,25 +287,21 @@ class DialogueRun {
 
   void SetDns(const Text& server, const AdapterRecord& entry) {
     std::optional<CapturedRun> run;
-    bool made =
-        SetStaticDns(services_.commands, server, entry.ConnectionName, &failure_, &notice_, &run);
+    bool made = SetStaticDns(services_.commands, server, entry.ConnectionName, &failure_, &notice_,
+                             &run, language_);
     const std::optional<ReadBack> readBack =
         ReadBackRun(run, {Request::kStaticDns, {}, {}, {}, server}, entry, made);
     if (made) {
       // netsh's warning when the server it set did not answer, on the same line.
-      Say(kYellow, kDnsChanged + notice_);
+      Say(kYellow, t_.dnsChanged + notice_);
     } else {
-      Say(kYellow, ConsoleText(kDnsFailed).Add(failure_));
+      Say(kYellow, ConsoleText(t_.dnsFailed).Add(failure_));
     }
     if (readBack) ShowReadBack(*readBack);
   }
 
   ConnectionSettings ReadSettings(const AdapterRecord& entry) {
     return ReadConnectionSettings(services_.adapters, services_.registry, entry.AdapterName);
-  }
-
-  ReadBack ReadBackOnce(const Request& request, const AdapterRecord& entry) {
-    return JudgeReadBack(request, ReadSettings(entry));
   }
 
   // The connection's settings after a change, read again while the live state lags: the sign,
@@ -243,8 +312,9 @@ class DialogueRun {
         services_.adapters, services_.registry, services_.clock, request, entry.AdapterName,
         [&](bool first) {
           waited = true;
-          Say(kYellow, first ? kWaiting : kWaitingMark);
-        });
+          Say(kYellow, first ? t_.waiting : kWaitingMark);
+        },
+        nullptr, language_);
     if (waited) Say(kYellow, "\r\n");
     return readBack;
   }
@@ -265,7 +335,8 @@ class DialogueRun {
   bool Follow(const ReadBack& readBack, const CapturedRun& run) {
     if (!readBack.inEffect && run.started) {
       ConsoleText printed = PrintedText(run);
-      failure_ = printed.empty() ? ConsoleText(kNotInEffect) : std::move(printed);
+      failure_ =
+          printed.empty() ? ConsoleText(RestoreTextsIn(language_).notInEffect) : std::move(printed);
     }
     return readBack.inEffect;
   }
@@ -284,7 +355,7 @@ class DialogueRun {
     } else if (guarded_) {
       if (!KeepOrRestore(entry)) return;
     } else if (steps) {
-      Say(kYellow, kRestorePrompt);
+      Say(kYellow, t_.restorePrompt);
       if (!Is(Ask(), 'r')) return;
       Restore(entry);
     }
@@ -295,12 +366,12 @@ class DialogueRun {
   // line (or input ends), which restores it too. False when the run ends without another line.
   bool KeepOrRestore(const AdapterRecord& entry) {
     for (;;) {
-      Say(kYellow, WithNumber(kKeepOrRestore, seconds_));
+      Say(kYellow, WithNumber(t_.keepOrRestore, seconds_));
       services_.guard.Postpone();
       const bool answered = services_.console.WaitForInput(seconds_ * 1000);
       const std::optional<Text> line = answered ? Ask() : std::nullopt;
       if (Is(line, 'y') && EndGuard()) {
-        Say(kGreen, kKept);
+        Say(kGreen, t_.kept);
         return true;
       }
       if (Is(line, 'r')) {
@@ -312,7 +383,7 @@ class DialogueRun {
         // Time is up (the guard's may have passed too: it has then restored, and this finds
         // nothing left to put back).
         EndGuard();
-        Say(kYellow, kTimedOut);
+        Say(kYellow, t_.timedOut);
         Restore(entry);
         return true;
       }
@@ -334,7 +405,7 @@ class DialogueRun {
     const Changes changes = ChangesSince(*snapshot_, *now.stored);
     if (!changes.Any()) return std::nullopt;
     if (!IsSafeConnectionName(entry.ConnectionName)) {
-      Say(kYellow, Text("\r\n") + kUnsafeNameRefusal);
+      Say(kYellow, Text("\r\n") + UnsafeNameRefusal(language_));
       return std::nullopt;
     }
     return RestoreSteps(*snapshot_, changes, entry.ConnectionName);
@@ -343,18 +414,22 @@ class DialogueRun {
   // Puts back what differs from the snapshot now, and shows the verdict and the settings.
   void Restore(const AdapterRecord& entry) {
     const std::optional<std::vector<RestoreStep>> steps = StepsBack(entry);
-    const RestoreOutcome outcome =
-        PutBack({services_.adapters, services_.registry, services_.commands, services_.clock},
-                *snapshot_, entry.AdapterName, steps.value_or(std::vector<RestoreStep>()),
-                [&](bool first) { Say(kYellow, first ? kWaiting : kWaitingMark); });
-    Say(kYellow, outcome.restored ? ConsoleText(kRestored)
-                                  : ConsoleText(kRestoreFailed).Add(outcome.failure));
+    const RestoreOutcome outcome = PutBack(
+        {services_.adapters, services_.registry, services_.commands, services_.clock}, *snapshot_,
+        entry.AdapterName, steps.value_or(std::vector<RestoreStep>()),
+        [&](bool first) { Say(kYellow, first ? t_.waiting : kWaitingMark); }, language_);
+    const RestoreTexts& verdicts = RestoreTextsIn(language_);
+    Say(kYellow, outcome.restored ? ConsoleText(verdicts.restored)
+                                  : ConsoleText(verdicts.failed).Add(outcome.failure));
     Text lines;
     for (const Text& line : outcome.lines) lines += "\r\n" + line;
     Say(outcome.restored ? kGreen : kRed, lines + "\r\n");
   }
 
   const DialogueServices& services_;
+  // The language the console can show, and the dialogue's texts in it.
+  const Language language_;
+  const Texts& t_;
   AdapterList adapters_;
   // What the last refused change said; shared by the address step and the DNS menu.
   ConsoleText failure_;

@@ -77,6 +77,8 @@ class RecordingConsole : public Console {
     return false;
   }
 
+  ConsoleFacts ReadConsoleFacts() override { return facts; }
+
   // Everything written, joined.
   Text Screen() const {
     Text all;
@@ -105,6 +107,7 @@ class RecordingConsole : public Console {
   std::vector<std::string> misuse;  // calls the dialogue should never make
   int reads = 0;
   int readsAtEnd = 0;
+  ConsoleFacts facts{true, 936, u"", false};  // a Chinese console
 
  private:
   std::deque<Text> lines_;

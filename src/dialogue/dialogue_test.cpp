@@ -557,11 +557,11 @@ TEST(DialogueTest, ARemoteChangeIsKeptOnlyWhenConfirmed) {
     const char* label;
     std::vector<Text> lines;
     bool remote = true;
-    bool keep = true;       // the snapshot can be read
-    bool startable = true;  // the guard can be started
+    bool keep = true;        // the snapshot can be read
+    bool startable = true;   // the guard can be started
     Text notice = kGuarded;  // what follows the snapshot
     int questions = 1;
-    Text last;               // the last write: the outcome's lines, or the message
+    Text last;  // the last write: the outcome's lines, or the message
     std::vector<std::string> guard = {"start 30", "end"};  // what it is told, less postponing
   } cases[] = {
       {"kept", then({"y", "end"}), true, true, true, kGuarded, 1, "已保留新设置。"},
@@ -573,13 +573,32 @@ TEST(DialogueTest, ARemoteChangeIsKeptOnlyWhenConfirmed) {
        "已恢复修改前的设置。"},
       {"input ends at the question", kChange, true, true, true, kGuarded, 1,
        "已恢复修改前的设置。"},
-      {"nothing changed", {"1", "1&2", "", "", "4", "192.0.2.53", "end"}, true, true, true,
-       kGuarded, 0, ""},
-      {"snapshot unreadable", then({"R"}), true, false, true,
-       "远程会话：无法读取当前设置，修改后将不能自动恢复。\r\n", 0, "", {}},
+      {"nothing changed",
+       {"1", "1&2", "", "", "4", "192.0.2.53", "end"},
+       true,
+       true,
+       true,
+       kGuarded,
+       0,
+       ""},
+      {"snapshot unreadable",
+       then({"R"}),
+       true,
+       false,
+       true,
+       "远程会话：无法读取当前设置，修改后将不能自动恢复。\r\n",
+       0,
+       "",
+       {}},
       // Without a guard the way back is the local one.
-      {"guard not started", then({"R", "end"}), true, true, false,
-       "远程会话：无法启动自动恢复，修改后将不能自动恢复。\r\n", 0, "已恢复修改前的设置。",
+      {"guard not started",
+       then({"R", "end"}),
+       true,
+       true,
+       false,
+       "远程会话：无法启动自动恢复，修改后将不能自动恢复。\r\n",
+       0,
+       "已恢复修改前的设置。",
        {"start 30"}},
       {"local", then({"R", "end"}), false, true, true, "", 0, "已恢复修改前的设置。", {}},
   };
@@ -625,11 +644,73 @@ TEST(DialogueTest, ARemoteChangeIsKeptOnlyWhenConfirmed) {
       EXPECT_EQ(message.foreground, lines ? kYellow : kGreen);
     }
     if (c.questions > 0) {
-      const auto waits = std::count(run.console.events.begin(), run.console.events.end(),
-                                    "wait 30000");
+      const auto waits =
+          std::count(run.console.events.begin(), run.console.events.end(), "wait 30000");
       EXPECT_EQ(waits, c.questions);
     }
   }
+}
+
+// Each script once per language: where the console cannot draw Chinese every text of the
+// program's own is English, with the same colours, places and line breaks write for write.
+TEST(DialogueTest, EnglishFollowsTheChineseWriteForWrite) {
+  const char* const kSilence = RecordingConsole::kSilence;
+  const std::vector<std::vector<Text>> scripts = {
+      {"9", "1", "192.0.2.50", "192.0.2.1", "255.255.255.0", "5", "1", "R", "end"},
+      {"3", "1&2", "", "", "4", "1|2", "end"},  // refusals, no settings to read
+      {"1", "192.0.2.60", " ", "255.255.255.0", "3", "r", "end"},
+      {"1", "0", "2", "x", "y", "end"},  // remote: asked again, kept
+      {"1", "0", "2", kSilence, "end"},  // remote: no answer
+  };
+  for (std::size_t i = 0; i < scripts.size(); ++i) {
+    SCOPED_TRACE(i);
+    std::vector<Session> runs;
+    runs.reserve(2);
+    for (const Language language : {Language::kChinese, Language::kEnglish}) {
+      Session& run = runs.emplace_back(scripts[i]);
+      KeepSettings(run);
+      run.commands.liveLagMs = 400;  // the sign of waiting too
+      run.session.facts.sshVariables = i >= 3;
+      run.console.facts = {true, language == Language::kChinese ? 936u : 437u, u"Consolas", false};
+      if (i == 1) run.commands.refuseFrom = 1;
+      run.Go();
+    }
+    const auto& chinese = runs[0].console.writes;
+    const auto& english = runs[1].console.writes;
+    ASSERT_EQ(chinese.size(), english.size()) << runs[1].console.Screen();
+    for (std::size_t w = 0; w < english.size(); ++w) {
+      SCOPED_TRACE(english[w].text);
+      EXPECT_EQ(english[w].column, chinese[w].column);
+      EXPECT_EQ(english[w].row, chinese[w].row);
+      EXPECT_EQ(english[w].foreground, chinese[w].foreground);
+      const auto breaks = [](const Text& t) {
+        std::string shape;
+        for (std::size_t at = t.find("\r\n"); at != Text::npos; at = t.find("\r\n", at + 2)) {
+          shape += at == 0 ? 'B' : at + 2 == t.size() ? 'E' : 'M';
+        }
+        return shape;
+      };
+      EXPECT_EQ(breaks(english[w].text), breaks(chinese[w].text));
+      for (const ConsoleText::Piece& piece : english[w].pieces.pieces()) {
+        if (piece.codePage != kProgramCodePage) continue;  // names, netsh's words
+        EXPECT_TRUE(std::all_of(piece.bytes.begin(), piece.bytes.end(), [](char c) {
+          return static_cast<unsigned char>(c) < 0x80;
+        })) << piece.bytes;
+      }
+    }
+  }
+  Session english({"1"});
+  KeepSettings(english);
+  english.console.facts.codePage = 437;
+  english.Go();
+  const auto& w = english.console.writes;
+  EXPECT_EQ(w[2].text, "1. 以太网 2");
+  EXPECT_EQ(w[3].text, " IP: 192.0.2.10\r\n");
+  EXPECT_EQ(w[w.size() - 3].text, "You chose: 以太网 2 (IP: 192.0.2.10)\r\n");
+  EXPECT_EQ(
+      w[w.size() - 2].text,
+      "Now: IP: 192.0.2.10, mask: 255.255.255.0, gateway: 192.0.2.1\r\nDNS now: 192.0.2.53\r\n");
+  EXPECT_EQ(w.back().text, "IP address (0 to obtain it automatically):");
 }
 
 }  // namespace

@@ -9,21 +9,35 @@ namespace ipmod {
 
 namespace {
 
-const char kUnreadable[] = "无法读取该连接的当前设置。";
-const char kAutomaticAddress[] = "当前设置：自动获取IP地址";
-const char kLiveAddress[] = "，IP：";
-const char kStaticAddress[] = "当前设置：IP：";
-const char kMask[] = "，子网掩码：";
-const char kGateway[] = "，网关：";
-const char kNone[] = "无";
-const char kNotInEffect[] = "（未生效，正在使用：";
-const char kNotInEffectEnd[] = "）";
-const char kAutomaticDns[] = "当前DNS：自动获取";
-const char kStaticDns[] = "当前DNS：";
-const char kListSeparator[] = "，";
+// The line's words, in the program's languages.
+struct LineTexts {
+  const char* unreadable;
+  const char* automaticAddress;
+  const char* liveAddress;
+  const char* staticAddress;
+  const char* mask;
+  const char* gateway;
+  const char* none;
+  const char* notInEffect;
+  const char* notInEffectEnd;
+  const char* automaticDns;
+  const char* staticDns;
+  const char* listSeparator;
+  const char* noLease;
+  const char* linkDown;
+};
 
-const char kNoLease[] = "（未获得DHCP地址）";
-const char kLinkDown[] = "（网络未连接，连接后生效）";
+const LineTexts kLineTexts[] = {
+    {"无法读取该连接的当前设置。", "当前设置：自动获取IP地址", "，IP：", "当前设置：IP：",
+     "，子网掩码：", "，网关：", "无", "（未生效，正在使用：", "）", "当前DNS：自动获取",
+     "当前DNS：", "，", "（未获得DHCP地址）", "（网络未连接，连接后生效）"},
+    {"The connection's current settings cannot be read.", "Now: IP obtained automatically",
+     ", IP: ", "Now: IP: ", ", mask: ", ", gateway: ", "none", " (not in effect, in use: ", ")",
+     "DNS now: automatic", "DNS now: ", ", ", " (no DHCP address obtained)",
+     " (not connected: takes effect once connected)"},
+};
+
+const LineTexts& In(Language language) { return kLineTexts[static_cast<int>(language)]; }
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
@@ -35,13 +49,13 @@ bool SameAddress(std::string_view a, std::string_view b) {
   return x && x == ParseIpv4(b);
 }
 
-// The first of them, or "无" when there is none.
-const char* FirstOf(const std::vector<Text>& texts) {
-  return texts.empty() ? kNone : texts.front().c_str();
+// The first of them, or the word for none.
+const char* FirstOf(const std::vector<Text>& texts, const LineTexts& t) {
+  return texts.empty() ? t.none : texts.front().c_str();
 }
 
-const char* Shown(const Text& address) {
-  return AddressValue(address) == 0 ? kNone : address.c_str();
+const char* Shown(const Text& address, const LineTexts& t) {
+  return AddressValue(address) == 0 ? t.none : address.c_str();
 }
 
 // Whether the first of `stored` is `typed`, as addresses.
@@ -90,33 +104,34 @@ bool StaticNotLive(const StoredSettings& stored, const LiveSettings& live) {
   return first == 0 ? !FirstLive(live).empty() : !IsLive(live, first);
 }
 
-Text AddressLine(const StoredSettings& stored, const LiveSettings& live) {
+Text AddressLine(const StoredSettings& stored, const LiveSettings& live, const LineTexts& t) {
   Text line;
   if (stored.dhcp) {
-    line = kAutomaticAddress;
-    if (!live.linkUp) return line.append(kLinkDown);
-    if (const std::optional<Text> lease = Lease(live))
-      return line.append(kLiveAddress).append(*lease);
-    return line.append(kLiveAddress).append(Shown(FirstLive(live))).append(kNoLease);
+    line = t.automaticAddress;
+    if (!live.linkUp) return line.append(t.linkDown);
+    if (const std::optional<Text> lease = Lease(live)) {
+      return line.append(t.liveAddress).append(*lease);
+    }
+    return line.append(t.liveAddress).append(Shown(FirstLive(live), t)).append(t.noLease);
   }
-  line = kStaticAddress;
-  line.append(FirstOf(stored.addresses))
-      .append(kMask)
-      .append(FirstOf(stored.masks))
-      .append(kGateway)
-      .append(FirstOf(stored.gateways));
-  if (!live.linkUp) return line.append(kLinkDown);
+  line = t.staticAddress;
+  line.append(FirstOf(stored.addresses, t))
+      .append(t.mask)
+      .append(FirstOf(stored.masks, t))
+      .append(t.gateway)
+      .append(FirstOf(stored.gateways, t));
+  if (!live.linkUp) return line.append(t.linkDown);
   if (StaticNotLive(stored, live)) {
-    line.append(kNotInEffect).append(Shown(FirstLive(live))).append(kNotInEffectEnd);
+    line.append(t.notInEffect).append(Shown(FirstLive(live), t)).append(t.notInEffectEnd);
   }
   return line;
 }
 
-Text DnsLine(const StoredSettings& stored) {
-  if (stored.nameServers.empty()) return kAutomaticDns;
-  Text line = kStaticDns;
+Text DnsLine(const StoredSettings& stored, const LineTexts& t) {
+  if (stored.nameServers.empty()) return t.automaticDns;
+  Text line = t.staticDns;
   for (std::size_t i = 0; i < stored.nameServers.size(); ++i) {
-    if (i > 0) line.append(kListSeparator);
+    if (i > 0) line.append(t.listSeparator);
     line.append(stored.nameServers[i]);
   }
   return line;
@@ -149,10 +164,12 @@ std::optional<uint32_t> ParseIpv4(std::string_view text) {
   return value;
 }
 
-ReadBack JudgeReadBack(const Request& request, const ConnectionSettings& settings) {
+ReadBack JudgeReadBack(const Request& request, const ConnectionSettings& settings,
+                       Language language) {
+  const LineTexts& t = In(language);
   ReadBack result;
   if (!settings.stored || !settings.live) {
-    result.line = kUnreadable;
+    result.line = t.unreadable;
     return result;
   }
   const StoredSettings& stored = *settings.stored;
@@ -168,17 +185,17 @@ ReadBack JudgeReadBack(const Request& request, const ConnectionSettings& setting
                                               : IsLive(live, AddressValue(request.address)));
       result.inEffect = asked && used;
       result.settling = asked && !used;
-      result.line = AddressLine(stored, live);
+      result.line = AddressLine(stored, live, t);
       break;
     }
     case Request::kAutomaticDns:
       result.inEffect = stored.nameServers.empty();
-      result.line = DnsLine(stored);
+      result.line = DnsLine(stored, t);
       break;
     case Request::kStaticDns:
       result.inEffect =
           !stored.nameServers.empty() && SameAddress(stored.nameServers.front(), request.server);
-      result.line = DnsLine(stored);
+      result.line = DnsLine(stored, t);
       break;
   }
   return result;
@@ -187,20 +204,20 @@ ReadBack JudgeReadBack(const Request& request, const ConnectionSettings& setting
 ReadBack ReadBackSettled(AdapterSource& adapters, RegistryReader& registry, Clock& clock,
                          const Request& request, const Text& adapterName,
                          const std::function<void(bool first)>& waiting,
-                         ConnectionSettings* settings) {
+                         ConnectionSettings* settings, Language language) {
   // While the live state has not followed what is stored (a fresh address being checked for
   // conflicts, a lease on its way), the settings are read again this often, for at most this long.
   constexpr int32_t kSettlePollMs = 200;
   constexpr uint32_t kSettleLimitMs = 10000;
   ConnectionSettings read = ReadConnectionSettings(adapters, registry, adapterName);
-  ReadBack readBack = JudgeReadBack(request, read);
+  ReadBack readBack = JudgeReadBack(request, read, language);
   if (readBack.settling) {
     waiting(true);
     const uint32_t start = clock.Milliseconds();
     while (readBack.settling && clock.Milliseconds() - start + kSettlePollMs <= kSettleLimitMs) {
       clock.Wait(kSettlePollMs);
       read = ReadConnectionSettings(adapters, registry, adapterName);
-      readBack = JudgeReadBack(request, read);
+      readBack = JudgeReadBack(request, read, language);
       waiting(false);
     }
   }
@@ -208,9 +225,10 @@ ReadBack ReadBackSettled(AdapterSource& adapters, RegistryReader& registry, Cloc
   return readBack;
 }
 
-std::vector<Text> SettingsLines(const ConnectionSettings& settings) {
-  if (!settings.stored || !settings.live) return {kUnreadable};
-  return {AddressLine(*settings.stored, *settings.live), DnsLine(*settings.stored)};
+std::vector<Text> SettingsLines(const ConnectionSettings& settings, Language language) {
+  const LineTexts& t = In(language);
+  if (!settings.stored || !settings.live) return {t.unreadable};
+  return {AddressLine(*settings.stored, *settings.live, t), DnsLine(*settings.stored, t)};
 }
 
 }  // namespace ipmod

@@ -2,11 +2,10 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string_view>
 #include <vector>
-
-#include <functional>
 
 #include "adapters/connection_settings.h"
 #include "netconfig/netconfig.h"
@@ -45,7 +44,9 @@ std::optional<uint32_t> ParseIpv4(std::string_view text);
 // when a live address is a lease (neither none nor automatic private, 169.254.0.0/16). Where the
 // link is down nothing is live yet: what is stored is judged alone, without waiting, and the
 // line says so. DNS servers are judged by what is stored.
-ReadBack JudgeReadBack(const Request& request, const ConnectionSettings& settings);
+// The line is in `language`.
+ReadBack JudgeReadBack(const Request& request, const ConnectionSettings& settings,
+                       Language language = Language::kChinese);
 
 // Reads the adapter's settings and judges them. While the live state has not followed what is
 // stored, they are read again every 200 ms, for at most 10 s: `waiting` is told `true` before
@@ -53,10 +54,12 @@ ReadBack JudgeReadBack(const Request& request, const ConnectionSettings& setting
 ReadBack ReadBackSettled(AdapterSource& adapters, RegistryReader& registry, Clock& clock,
                          const Request& request, const Text& adapterName,
                          const std::function<void(bool first)>& waiting,
-                         ConnectionSettings* settings = nullptr);
+                         ConnectionSettings* settings = nullptr,
+                         Language language = Language::kChinese);
 
 // The connection's settings as the read-back shows them: the address line and the DNS line, or
 // the line that says they cannot be read, alone.
-std::vector<Text> SettingsLines(const ConnectionSettings& settings);
+std::vector<Text> SettingsLines(const ConnectionSettings& settings,
+                                Language language = Language::kChinese);
 
 }  // namespace ipmod

@@ -5,9 +5,10 @@
 //   <base>-end       (manual)     end without restoring anything
 //   <base>-fired     (manual)     set by the guard once its deadline has passed, before it
 //                                 restores: the program reads it to learn whether it did
+#include "dialogue/remote-win32.h"
+
 #include <windows.h>
 
-#include "dialogue/remote-win32.h"
 #include "dialogue/restore.h"
 #include "netconfig/netconfig.h"
 #include "runtime/system.h"
@@ -65,7 +66,8 @@ void WriteAccount(const Text& account) {
 SessionFacts SystemSession::ReadSessionFacts() {
   SessionFacts facts;
   using Metrics = int(WINAPI*)(int);
-  const auto metrics = reinterpret_cast<Metrics>(BindSystemRoutine("user32.dll", "GetSystemMetrics"));
+  const auto metrics =
+      reinterpret_cast<Metrics>(BindSystemRoutine("user32.dll", "GetSystemMetrics"));
   facts.remoteMetric = metrics(SM_REMOTESESSION) != 0;
   DWORD session = 0;
   if (::ProcessIdToSessionId(::GetCurrentProcessId(), &session)) facts.sessionId = session;
@@ -91,7 +93,8 @@ bool ProcessGuard::Start(const GuardOrder& order) {
   char base[64];
   ::wsprintfA(base, "ipmod-guard-%lu-%lu", ::GetCurrentProcessId(), ::GetTickCount());
   auto events = std::make_unique<Events>();
-  events->postpone.reset(::CreateEventA(nullptr, FALSE, FALSE, EventName(base, "postpone").c_str()));
+  events->postpone.reset(
+      ::CreateEventA(nullptr, FALSE, FALSE, EventName(base, "postpone").c_str()));
   events->end.reset(::CreateEventA(nullptr, TRUE, FALSE, EventName(base, "end").c_str()));
   events->fired.reset(::CreateEventA(nullptr, TRUE, FALSE, EventName(base, "fired").c_str()));
   if (!events->postpone || !events->end || !events->fired) return false;
@@ -172,7 +175,8 @@ void RunGuard(const GuardCall& call) {
   SystemRegistry registry;
   SystemCommandRunner commands;
   SystemClock clock;
-  if (const std::optional<Text> account = GuardRestore({*adapters, registry, commands, clock}, call.order)) {
+  if (const std::optional<Text> account =
+          GuardRestore({*adapters, registry, commands, clock}, call.order)) {
     WriteAccount(*account);
   }
 }

@@ -86,6 +86,7 @@ Text EncodeGuardOrder(const GuardOrder& order) {
   AddHex(out, order.adapterName);
   out += 'Z';
   out += ToText(static_cast<int32_t>(order.seconds));
+  out += order.language == Language::kEnglish ? "ZE" : "ZC";
   return out;
 }
 
@@ -97,7 +98,10 @@ std::optional<GuardOrder> DecodeGuardOrder(std::string_view text) {
     if (end == std::string_view::npos) break;
     begin = end + 1;
   }
-  if (fields.size() != 9 || (fields[0] != "0" && fields[0] != "1")) return std::nullopt;
+  if (fields.size() != 10 || (fields[0] != "0" && fields[0] != "1") ||
+      (fields[9] != "C" && fields[9] != "E")) {
+    return std::nullopt;
+  }
   GuardOrder order;
   order.snapshot.dhcp = fields[0] == "1";
   std::vector<Text>* lists[] = {&order.snapshot.addresses, &order.snapshot.masks,
@@ -116,6 +120,7 @@ std::optional<GuardOrder> DecodeGuardOrder(std::string_view text) {
   const Text seconds(fields[8]);
   order.seconds = ConfirmSeconds(seconds);
   if (ToText(static_cast<int32_t>(order.seconds)) != seconds) return std::nullopt;
+  order.language = fields[9] == "E" ? Language::kEnglish : Language::kChinese;
   return order;
 }
 

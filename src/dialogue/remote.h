@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "adapters/connection_settings.h"
+#include "runtime/console.h"
 #include "runtime/text.h"
 
 namespace ipmod {
@@ -35,6 +36,7 @@ struct GuardOrder {
   Text connectionName;
   Text adapterName;
   uint32_t seconds = kDefaultConfirmSeconds;
+  Language language = Language::kChinese;  // of its account
 };
 
 // The order as hexadecimal digits, fit for a command line whatever its texts hold, and back;

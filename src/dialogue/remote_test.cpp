@@ -27,8 +27,8 @@ TEST(RemoteSessionTest, TheWindowIsAWholeNumberFrom10To3600) {
     std::optional<Text> setting;
     uint32_t seconds;
   } cases[] = {
-      {std::nullopt, 120}, {Text("10"), 10}, {Text("3600"), 3600}, {Text("9"), 120},
-      {Text("3601"), 120}, {Text(""), 120},  {Text(" 30"), 120},   {Text("30s"), 120},
+      {std::nullopt, 120}, {Text("10"), 10},   {Text("3600"), 3600}, {Text("9"), 120},
+      {Text("3601"), 120}, {Text(""), 120},    {Text(" 30"), 120},   {Text("30s"), 120},
       {Text("-30"), 120},  {Text("0030"), 30}, {Text("99999"), 120},
   };
   for (const auto& c : cases) {
@@ -38,15 +38,13 @@ TEST(RemoteSessionTest, TheWindowIsAWholeNumberFrom10To3600) {
 
 TEST(GuardOrderTest, TravelsAsHexDigitsAndComesBackWhole) {
   GuardOrder order;
-  order.snapshot = {false,
-                    {"192.0.2.10", "198.51.100.10"},
-                    {"255.255.255.0", "255.255.0.0"},
-                    {"192.0.2.1"},
-                    {"192.0.2.53", "198.51.100.53"},
-                    {"25"}};
+  order.snapshot = {
+      false,         {"192.0.2.10", "198.51.100.10"}, {"255.255.255.0", "255.255.0.0"},
+      {"192.0.2.1"}, {"192.0.2.53", "198.51.100.53"}, {"25"}};
   order.connectionName = "以太网 \"2\" %X%";
   order.adapterName = "{11111111-0000-0000-0000-4E6574446576}";
   order.seconds = 30;
+  order.language = Language::kEnglish;
   const Text encoded = EncodeGuardOrder(order);
   EXPECT_EQ(encoded.find_first_not_of("0123456789ABCDEFYZ"), Text::npos) << encoded;
   const std::optional<GuardOrder> back = DecodeGuardOrder(encoded);
@@ -54,6 +52,7 @@ TEST(GuardOrderTest, TravelsAsHexDigitsAndComesBackWhole) {
   EXPECT_EQ(EncodeGuardOrder(*back), encoded);
   EXPECT_EQ(back->connectionName, order.connectionName);
   EXPECT_EQ(back->snapshot.gatewayMetrics, order.snapshot.gatewayMetrics);
+  EXPECT_EQ(back->language, Language::kEnglish);
 
   GuardOrder dhcp;
   dhcp.snapshot.dhcp = true;
@@ -62,8 +61,9 @@ TEST(GuardOrderTest, TravelsAsHexDigitsAndComesBackWhole) {
   EXPECT_TRUE(empty->snapshot.dhcp && empty->snapshot.addresses.empty());
   EXPECT_TRUE(empty->connectionName.empty());
 
-  for (const char* bad : {"", "2ZZZZZZZZ120", "0ZZZZZZZZ9", "0ZZZZZZZZ120Z", "0Z3ZZZZZZZ120",
-                          "0Z00ZZZZZZZ120", "0ZZZZZZZ120"}) {
+  for (const char* bad :
+       {"", "2ZZZZZZZZ120ZC", "0ZZZZZZZZ9ZC", "0ZZZZZZZZ120ZCZ", "0Z3ZZZZZZZ120ZC",
+        "0Z00ZZZZZZZ120ZC", "0ZZZZZZZ120ZC", "0ZZZZZZZZ120ZX", "0ZZZZZZZZ120"}) {
     EXPECT_FALSE(DecodeGuardOrder(bad)) << bad;
   }
 }

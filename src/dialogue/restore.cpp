@@ -5,9 +5,14 @@
 
 namespace ipmod {
 
-const char kNotInEffectSentence[] = "设置未生效。";
-const char kRestored[] = "已恢复修改前的设置。";
-const char kRestoreFailed[] = "恢复失败：";
+const RestoreTexts& RestoreTextsIn(Language language) {
+  static const RestoreTexts kTexts[] = {
+      {"设置未生效。", "已恢复修改前的设置。", "恢复失败："},
+      {"The setting has not taken effect.", "The settings from before the change are restored.",
+       "Restore failed: "},
+  };
+  return kTexts[static_cast<int>(language)];
+}
 
 namespace {
 
@@ -111,57 +116,61 @@ std::optional<std::vector<RestoreStep>> RestoreSteps(const StoredSettings& snaps
 
 RestoreOutcome PutBack(const WayBack& system, const StoredSettings& snapshot,
                        const Text& adapterName, const std::vector<RestoreStep>& steps,
-                       const std::function<void(bool first)>& waiting) {
+                       const std::function<void(bool first)>& waiting, Language language) {
+  const RestoreTexts& t = RestoreTextsIn(language);
   RestoreOutcome outcome;
   std::optional<CapturedRun> failed;
   for (const RestoreStep& step : steps) {
     CapturedRun run = system.commands.RunCaptured(step.command);
     outcome.commands.push_back(step.command);
     const bool warned = step.dns && UnreachableDnsWarning(run.OutputInProgramCodePage());
-    if (!warned && !JudgeRun(run, nullptr)) {
+    if (!warned && !JudgeRun(run, nullptr, language)) {
       failed = std::move(run);
       break;
     }
   }
   ConnectionSettings now;
-  const ReadBack address = ReadBackSettled(system.adapters, system.registry, system.clock,
-                                           RestoredAddress(snapshot), adapterName, waiting, &now);
+  const ReadBack address =
+      ReadBackSettled(system.adapters, system.registry, system.clock, RestoredAddress(snapshot),
+                      adapterName, waiting, &now, language);
   outcome.restored = now.stored && now.live
                          ? address.inEffect && !ChangesSince(snapshot, *now.stored).Any()
                          : !failed;
   if (!outcome.restored) {
-    outcome.failure = kNotInEffectSentence;
+    outcome.failure = t.notInEffect;
     if (failed) {
       ConsoleText printed = PrintedText(*failed);
       if (!printed.empty()) {
         outcome.failure = std::move(printed);
       } else if (!failed->started) {
-        JudgeRun(*failed, &outcome.failure);  // the interpreter's own sentence
+        JudgeRun(*failed, &outcome.failure, language);  // the interpreter's own sentence
       }
     }
   }
-  outcome.lines = SettingsLines(now);
+  outcome.lines = SettingsLines(now, language);
   return outcome;
 }
 
 std::optional<Text> GuardRestore(const WayBack& system, const GuardOrder& order) {
+  const Language language = order.language;
+  const RestoreTexts& t = RestoreTextsIn(language);
   const ConnectionSettings now =
       ReadConnectionSettings(system.adapters, system.registry, order.adapterName);
   if (now.stored && !ChangesSince(order.snapshot, *now.stored).Any()) return std::nullopt;
-  Text account = "自动恢复：" + order.connectionName + "\r\n";
+  Text account = order.connectionName + "\r\n";
   std::optional<std::vector<RestoreStep>> steps;
   if (!now.stored) {
-    account += kRestoreFailed + SettingsLines(now).front() + "\r\n";
+    account += t.failed + SettingsLines(now, language).front() + "\r\n";
   } else if (!IsSafeConnectionName(order.connectionName)) {
-    account += Text(kRestoreFailed) + kUnsafeNameRefusal + "\r\n";
+    account += Text(t.failed) + UnsafeNameRefusal(language) + "\r\n";
   } else if (!(steps = RestoreSteps(order.snapshot, ChangesSince(order.snapshot, *now.stored),
                                     order.connectionName))) {
-    account += Text(kRestoreFailed) + kNotInEffectSentence + "\r\n";
+    account += Text(t.failed) + t.notInEffect + "\r\n";
   } else {
-    const RestoreOutcome outcome = PutBack(system, order.snapshot, order.adapterName, *steps,
-                                           [](bool) {});
+    const RestoreOutcome outcome = PutBack(
+        system, order.snapshot, order.adapterName, *steps, [](bool) {}, language);
     for (const Text& command : outcome.commands) account += command + "\r\n";
-    account += outcome.restored ? Text(kRestored) : kRestoreFailed + outcome.failure.Bytes();
+    account += outcome.restored ? Text(t.restored) : t.failed + outcome.failure.Bytes();
     account += "\r\n";
     for (const Text& line : outcome.lines) account += line + "\r\n";
   }

@@ -13,11 +13,14 @@
 
 namespace ipmod {
 
-// "设置未生效。": a change that did not take effect, where netsh said nothing of it.
-extern const char kNotInEffectSentence[];
-// "已恢复修改前的设置。" and "恢复失败：", a restore's verdicts.
-extern const char kRestored[];
-extern const char kRestoreFailed[];
+// A restore's words in a language: a change that did not take effect (where netsh said nothing
+// of it), and the two verdicts.
+struct RestoreTexts {
+  const char* notInEffect;
+  const char* restored;
+  const char* failed;
+};
+const RestoreTexts& RestoreTextsIn(Language language);
 
 // Which parts of a connection's stored settings differ from a snapshot.
 struct Changes {
@@ -61,10 +64,12 @@ struct RestoreOutcome {
 // read, the restore is made when every step ran.
 RestoreOutcome PutBack(const WayBack& system, const StoredSettings& snapshot,
                        const Text& adapterName, const std::vector<RestoreStep>& steps,
-                       const std::function<void(bool first)>& waiting);
+                       const std::function<void(bool first)>& waiting,
+                       Language language = Language::kChinese);
 
 // What the guard does once its deadline has passed: puts back what differs from the order's
-// snapshot and gives an account of it, in lines ending with CR LF; nothing when nothing differed.
+// snapshot and gives an account of it, in lines ending with CR LF, in the order's language;
+// nothing when nothing differed.
 std::optional<Text> GuardRestore(const WayBack& system, const GuardOrder& order);
 
 // What the address part of `snapshot` asks of the connection, for the read-back after a restore

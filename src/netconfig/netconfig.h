@@ -112,7 +112,7 @@ bool IsSafeCommandValue(const Text& value);
 bool IsSafeConnectionName(const Text& name);
 
 // Why a connection name that is not safe is refused: the sentence shown instead of running.
-extern const char kUnsafeNameRefusal[];
+const char* UnsafeNameRefusal(Language language = Language::kChinese);
 
 // The output of a failed command less one line break: the first CR LF at or after two bytes
 // before the last CR LF is removed. In a double-byte code page (GBK and its kind) a lead byte
@@ -126,9 +126,10 @@ std::optional<Text> UnreachableDnsWarning(const Text& output);
 // The verdict on a captured run: true when the output holds "确定" (in any code page) or the
 // command ran to its end with exit code 0. A run whose exit code could not be read is no
 // success. On false, `failureText` (when given) gets FailureTextFromOutput in the output's own
-// code page, or a sentence saying what happened when that is empty; on true it is left
-// untouched.
-bool JudgeRun(const CapturedRun& run, ConsoleText* failureText);
+// code page, or a sentence saying what happened when that is empty (in `language`); on true it
+// is left untouched.
+bool JudgeRun(const CapturedRun& run, ConsoleText* failureText,
+              Language language = Language::kChinese);
 
 // What the command printed, less one line break, in the code page it printed in; the empty
 // text when it printed nothing.
@@ -139,7 +140,8 @@ ConsoleText PrintedText(const CapturedRun& run);
 // the command's run, or nothing when it was refused.
 bool SetStaticAddress(CommandRunner& runner, const Text& ip, const Text& gateway, const Text& mask,
                       std::optional<Text> name, ConsoleText* failureText,
-                      std::optional<CapturedRun>* run = nullptr);
+                      std::optional<CapturedRun>* run = nullptr,
+                      Language language = Language::kChinese);
 
 // Gives the connection one static DNS server through netsh. A server that netsh set but that
 // did not answer its check counts as set: netsh warns and its exit code then tells nothing.
@@ -147,6 +149,7 @@ bool SetStaticAddress(CommandRunner& runner, const Text& ip, const Text& gateway
 // SetStaticAddress.
 bool SetStaticDns(CommandRunner& runner, const Text& dns, std::optional<Text> name,
                   ConsoleText* failureText, Text* notice = nullptr,
-                  std::optional<CapturedRun>* run = nullptr);
+                  std::optional<CapturedRun>* run = nullptr,
+                  Language language = Language::kChinese);
 
 }  // namespace ipmod

@@ -11,8 +11,6 @@
 namespace ipmod {
 
 const char kDefaultConnectionName[] = "本地连接";
-const char kUnsafeNameRefusal[] =
-    "连接名称含有命令行上无法安全传递的字符（引号、控制字符或 %），未执行任何命令。";
 
 namespace {
 
@@ -23,21 +21,44 @@ const char* const kUnreachableDnsWarnings[] = {
     "配置的 DNS 服务器不正确或不存在。",
     "The configured DNS server is incorrect or does not exist.",
 };
-const char kRefusedValue[] =
-    "输入的地址含有不允许的字符（引号、控制字符或 & | < > ^ %），未执行任何命令。";
+// The sentences of this module, in the program's languages.
+struct Sentences {
+  const char* refusedValue;
+  const char* refusedName;
+  const char* silentEnd[2];  // around the exit code
+  const char* unreadExitCode;
+  const char* notStarted[2];  // around the system error
+};
+
+const Sentences kSentences[] = {
+    {"输入的地址含有不允许的字符（引号、控制字符或 & | < > ^ %），未执行任何命令。",
+     "连接名称含有命令行上无法安全传递的字符（引号、控制字符或 %），未执行任何命令。",
+     {"命令已结束，退出代码为 ", "，没有输出任何信息。"},
+     "命令已结束，但无法读取它的退出代码。",
+     {"无法启动命令解释器（系统错误 ", "）。"}},
+    {"The address typed holds a character that is not allowed (a quote, a control character or "
+     "& | < > ^ %); no command was run.",
+     "The connection name holds a character that cannot safely go on a command line (a quote, a "
+     "control character or %); no command was run.",
+     {"The command ended with exit code ", " and printed nothing."},
+     "The command ended, but its exit code cannot be read.",
+     {"The command interpreter cannot be started (system error ", ")."}},
+};
+
+const Sentences& In(Language language) { return kSentences[static_cast<int>(language)]; }
 
 Text QuotedName(const std::optional<Text>& name) {
   return "\"" + name.value_or(kDefaultConnectionName) + "\"";
 }
 
-Text SilentEndSentence(uint32_t exitCode) {
-  return "命令已结束，退出代码为 " + std::to_string(exitCode) + "，没有输出任何信息。";
+Text SilentEndSentence(uint32_t exitCode, Language language) {
+  const Sentences& s = In(language);
+  return s.silentEnd[0] + std::to_string(exitCode) + s.silentEnd[1];
 }
 
-const char kUnreadExitCode[] = "命令已结束，但无法读取它的退出代码。";
-
-Text NotStartedSentence(uint32_t error) {
-  return "无法启动命令解释器（系统错误 " + std::to_string(error) + "）。";
+Text NotStartedSentence(uint32_t error, Language language) {
+  const Sentences& s = In(language);
+  return s.notStarted[0] + std::to_string(error) + s.notStarted[1];
 }
 
 bool Refuse(ConsoleText* failureText, const char* why) {
@@ -138,7 +159,9 @@ ConsoleText PrintedText(const CapturedRun& run) {
   return ConsoleText().Add(std::move(printed), run.outputCodePage);
 }
 
-bool JudgeRun(const CapturedRun& run, ConsoleText* failureText) {
+const char* UnsafeNameRefusal(Language language) { return In(language).refusedName; }
+
+bool JudgeRun(const CapturedRun& run, ConsoleText* failureText, Language language) {
   // Older systems confirm with the word; today's netsh prints nothing on success and exits
   // non-zero on any error.
   if (FindText(run.OutputInProgramCodePage(), kSuccessWord, std::nullopt, false) > 0) return true;
@@ -149,11 +172,11 @@ bool JudgeRun(const CapturedRun& run, ConsoleText* failureText) {
     if (!printed.empty()) {
       *failureText = std::move(printed);
     } else if (!run.started) {
-      *failureText = NotStartedSentence(run.startError);
+      *failureText = NotStartedSentence(run.startError, language);
     } else if (run.exitCode) {
-      *failureText = SilentEndSentence(*run.exitCode);
+      *failureText = SilentEndSentence(*run.exitCode, language);
     } else {
-      *failureText = kUnreadExitCode;
+      *failureText = In(language).unreadExitCode;
     }
   }
   return false;
@@ -161,28 +184,29 @@ bool JudgeRun(const CapturedRun& run, ConsoleText* failureText) {
 
 bool SetStaticAddress(CommandRunner& runner, const Text& ip, const Text& gateway, const Text& mask,
                       std::optional<Text> name, ConsoleText* failureText,
-                      std::optional<CapturedRun>* run) {
+                      std::optional<CapturedRun>* run, Language language) {
   if (run != nullptr) run->reset();
   if (!IsSafeCommandValue(ip) || !IsSafeCommandValue(gateway) || !IsSafeCommandValue(mask)) {
-    return Refuse(failureText, kRefusedValue);
+    return Refuse(failureText, In(language).refusedValue);
   }
-  if (name && !IsSafeConnectionName(*name)) return Refuse(failureText, kUnsafeNameRefusal);
+  if (name && !IsSafeConnectionName(*name)) return Refuse(failureText, In(language).refusedName);
   CapturedRun done = runner.RunCaptured(StaticAddressCommand(ip, gateway, mask, std::move(name)));
-  const bool made = JudgeRun(done, failureText);
+  const bool made = JudgeRun(done, failureText, language);
   if (run != nullptr) *run = std::move(done);
   return made;
 }
 
 bool SetStaticDns(CommandRunner& runner, const Text& dns, std::optional<Text> name,
-                  ConsoleText* failureText, Text* notice, std::optional<CapturedRun>* run) {
+                  ConsoleText* failureText, Text* notice, std::optional<CapturedRun>* run,
+                  Language language) {
   if (run != nullptr) run->reset();
   if (notice != nullptr) notice->clear();
-  if (!IsSafeCommandValue(dns)) return Refuse(failureText, kRefusedValue);
-  if (name && !IsSafeConnectionName(*name)) return Refuse(failureText, kUnsafeNameRefusal);
+  if (!IsSafeCommandValue(dns)) return Refuse(failureText, In(language).refusedValue);
+  if (name && !IsSafeConnectionName(*name)) return Refuse(failureText, In(language).refusedName);
   CapturedRun done = runner.RunCaptured(StaticDnsCommand(dns, std::move(name)));
   // Only this command's check can warn so; the address command never counts it.
   std::optional<Text> warning = UnreachableDnsWarning(done.OutputInProgramCodePage());
-  const bool made = warning || JudgeRun(done, failureText);
+  const bool made = warning || JudgeRun(done, failureText, language);
   if (warning && notice != nullptr) *notice = std::move(*warning);
   if (run != nullptr) *run = std::move(done);
   return made;

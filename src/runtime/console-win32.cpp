@@ -250,4 +250,34 @@ bool SystemConsole::WaitForInput(uint32_t milliseconds) {
   }
 }
 
+ConsoleFacts SystemConsole::ReadConsoleFacts() {
+  ConsoleFacts facts;
+  if (handles_ == nullptr) return facts;
+  CONSOLE_SCREEN_BUFFER_INFO info;
+  facts.console = ::GetConsoleScreenBufferInfo(handles_->output, &info) != FALSE;
+  facts.codePage = ::GetConsoleOutputCP();
+  // CONSOLE_FONT_INFOEX, which the system has from Vista on; older ones tell no face.
+  struct FontInfo {
+    ULONG cbSize;
+    DWORD nFont;
+    COORD dwFontSize;
+    UINT FontFamily;
+    UINT FontWeight;
+    WCHAR FaceName[32];
+  };
+  using CurrentFont = BOOL(WINAPI*)(HANDLE, BOOL, FontInfo*);
+  const auto currentFont = reinterpret_cast<CurrentFont>(reinterpret_cast<void*>(
+      ::GetProcAddress(::GetModuleHandleA("kernel32.dll"), "GetCurrentConsoleFontEx")));
+  FontInfo font{};
+  font.cbSize = sizeof font;
+  if (currentFont != nullptr && currentFont(handles_->output, FALSE, &font)) {
+    font.FaceName[31] = L'\0';
+    facts.fontFace = reinterpret_cast<const char16_t*>(font.FaceName);
+  }
+  ::SetLastError(ERROR_SUCCESS);
+  facts.windowsTerminal = ::GetEnvironmentVariableA("WT_SESSION", nullptr, 0) > 0 ||
+                          ::GetLastError() != ERROR_ENVVAR_NOT_FOUND;
+  return facts;
+}
+
 }  // namespace ipmod

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "runtime/text.h"
@@ -77,6 +78,21 @@ class ConsoleText {
   std::vector<Piece> pieces_;
 };
 
+// The language of the program's own texts.
+enum class Language { kChinese, kEnglish };
+
+// What decides whether the console can draw Chinese.
+struct ConsoleFacts {
+  bool console = false;          // standard output is a console
+  uint32_t codePage = 0;         // its output code page
+  std::u16string fontFace;       // the face of its current font; empty when unknown
+  bool windowsTerminal = false;  // a host that draws with font fallback (WT_SESSION is set)
+};
+
+// Chinese where the console can draw it: output that is no console (as ever), code page 936, an
+// East Asian font face, or Windows Terminal; English anywhere else.
+Language ChooseLanguage(const ConsoleFacts& facts);
+
 class Console {
  public:
   virtual ~Console() = default;
@@ -101,6 +117,9 @@ class Console {
   // (or standard input is no console, whose reads do not wait for a person), false when the
   // time is up.
   virtual bool WaitForInput(uint32_t milliseconds) = 0;
+
+  // What the language of the dialogue is chosen by.
+  virtual ConsoleFacts ReadConsoleFacts() = 0;
 };
 
 }  // namespace ipmod

@@ -100,5 +100,30 @@ TEST(TrimLineEndTest, CutsControlBytesAtTheEndButNeverTheFirstByte) {
   }
 }
 
+TEST(ChooseLanguageTest, ChineseWhereTheConsoleCanDrawIt) {
+  const struct {
+    const char* label;
+    ConsoleFacts facts;
+    Language language;
+  } cases[] = {
+      {"redirected", {false, 437, u"Consolas", false}, Language::kChinese},
+      {"GBK console", {true, 936, u"Consolas", false}, Language::kChinese},
+      {"437, Latin font", {true, 437, u"Consolas", false}, Language::kEnglish},
+      {"65001, Lucida", {true, 65001, u"Lucida Console", false}, Language::kEnglish},
+      {"437, face unknown", {true, 437, u"", false}, Language::kEnglish},
+      {"437, NSimSun", {true, 437, u"NSimSun", false}, Language::kChinese},
+      {"437, \u65B0\u5B8B\u4F53", {true, 437, u"\u65B0\u5B8B\u4F53", false}, Language::kChinese},
+      {"65001, Microsoft YaHei in other case",
+       {true, 65001, u"microsoft yahei", false},
+       Language::kChinese},
+      {"437, MS Gothic", {true, 437, u"MS Gothic", false}, Language::kChinese},
+      {"437, a face that only begins like one",
+       {true, 437, u"SimSun-Latin", false},
+       Language::kEnglish},
+      {"Windows Terminal", {true, 437, u"Cascadia Mono", true}, Language::kChinese},
+  };
+  for (const auto& c : cases) EXPECT_EQ(ChooseLanguage(c.facts), c.language) << c.label;
+}
+
 }  // namespace
 }  // namespace ipmod

@@ -27,6 +27,7 @@ class SystemConsole final : public Console {
   // A read that such an event interrupts never returns: it is no end of input.
   std::optional<Text> ReadLine(std::optional<bool> echo = std::nullopt) override;
   bool WaitForInput(uint32_t milliseconds) override;
+  ConsoleFacts ReadConsoleFacts() override;
 
   // Lets go of the handles; later writes return false. Harmless when repeated. Once such an
   // event has begun to end the program, it never returns.
