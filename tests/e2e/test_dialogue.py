@@ -211,43 +211,69 @@ class Listing(DialogueTest):
             self.assertEqual(screen.count(OUT_OF_RANGE), 1, f"\n{screen}")
             self.assertEqual(s.netsh_calls(), [dhcp_address_line(ETHERNET)])
 
+    # The program's own texts, by the language the console can show (netsh's words and the
+    # connection names are shown as they are in either).
+    CHINESE = dict(banner=BANNER, warning=WARNING, choice=CHOICE_PROMPT, listed="  1、{} IP：{}",
+                   chosen=CHOSEN, prompts=[ADDRESS_PROMPT, GATEWAY_PROMPT, MASK_PROMPT],
+                   menu=DNS_MENU, ok=ADDRESS_OK, failed=ADDRESS_FAILED, dns_ok=DNS_OK,
+                   dns_failed=DNS_FAILED)
+    ENGLISH = dict(banner="IP settings tool Ver:1.1 BY: VELDR",
+                   warning="Do not use it unlawfully. Before you use it, make sure you can "
+                           "restore the network!",
+                   choice="Choose the connection to change: 1~", listed="  1. {} IP: {}",
+                   chosen="You chose: ",
+                   prompts=["IP address (0 to obtain it automatically):",
+                            "Gateway (a typical router is 192.168.1.1):",
+                            "Subnet mask (a typical router uses 255.255.255.0):"],
+                   menu=["DNS setting:", "1. Obtain DNS automatically", "2. Use 114.114.114.114",
+                         "3. Tencent 119.29.29.29", "4. Type a server"],
+                   ok="Changed. Please check!", failed="Change failed: ", dns_ok="DNS changed!",
+                   dns_failed="DNS change failed: ")
+
     # On a console in another code page netsh prints in that code page: its words are judged
-    # in GBK and shown as it printed them. Under C.UTF-8 Wine's code pages are Western ones (1252
-    # and, for the console, 437), as on an English Windows; chcp 65001 is the system-wide UTF-8
-    # setting. label, environment, console code page, connection name and its code page, netsh's
-    # reply (exit code 1) in the console's code page, address and DNS messages expected.
+    # in GBK and shown as it printed them, and the program speaks English, which that console
+    # can draw (Wine's console reports no font face). Under C.UTF-8 Wine's code pages are
+    # Western ones (1252 and, for the console, 437), as on an English Windows; chcp 65001 is the
+    # system-wide UTF-8 setting. label, environment, console code page, connection name and its
+    # code page, netsh's reply (exit code 1) in the console's code page, the program's texts,
+    # and netsh's words after the failure messages (None: both steps succeed).
     CODE_PAGES = [
         ("437 console, failure with accented letters", {"LANG": "C.UTF-8", "LC_ALL": "C.UTF-8"},
          None, "Conexión 2", "cp1252", "Paramètre incorrect: Größe ungültig.\r\n".encode("cp437"),
-         ADDRESS_FAILED + "Paramètre incorrect: Größe ungültig.",
-         DNS_FAILED + "Paramètre incorrect: Größe ungültig."),
+         ENGLISH, "Paramètre incorrect: Größe ungültig."),
         ("65001 console, Chinese confirmation", {}, 65001, ETHERNET, "gbk",
-         "确定。\r\n".encode("utf-8"), ADDRESS_OK, DNS_OK),
+         "确定。\r\n".encode("utf-8"), ENGLISH, None),
+        ("936 console", {}, 936, ETHERNET, "gbk", "确定。\r\n".encode("gbk"), CHINESE, None),
     ]
 
-    def test_a_console_in_another_code_page_shows_the_chinese_and_netshs_words(self):
-        for label, environment, code_page, name, name_encoding, reply, address_message, \
-                dns_message in self.CODE_PAGES:
+    def test_the_console_decides_the_language_and_netshs_words_stay_intact(self):
+        for label, environment, code_page, name, name_encoding, reply, texts, words in \
+                self.CODE_PAGES:
             adapters = [Adapter("lan0", "02:00:5e:10:00:01", "192.0.2.10/24", name)]
             with self.subTest(label), \
                     Scenario(adapters, environment=environment, console_state=True,
                              code_page=code_page, default_reply=Reply(reply, 1)) as s:
                 # The name comes from the registry in the system's code page.
-                screen = s.wait_for(CHOICE_PROMPT + "1")
-                self.assertEqual(screen.text(0).strip(), BANNER, f"\n{screen}")
-                self.assertEqual(screen.text(1), WARNING)
-                self.assertEqual(screen.text(2), f"  1、{name} IP：192.0.2.10")
+                screen = s.wait_for(texts["choice"] + "1")
+                self.assertEqual(screen.text(0).strip(), texts["banner"], f"\n{screen}")
+                self.assertEqual(screen.text(1), texts["warning"])
+                self.assertEqual(screen.text(2), texts["listed"].format(name, "192.0.2.10"))
                 self.assertEqual(screen.colours(2, 2, 2), {"green"}, screen.coloured())
                 s.type_line("1")
-                s.wait_for(CHOSEN + name)
-                s.wait_for(ADDRESS_PROMPT)
-                self.static_address(s, "192.0.2.50", "192.0.2.1", "255.255.255.0")
-                screen = self.wait_menu(s)
+                s.wait_for(texts["chosen"] + name)
+                for prompt, line in zip(texts["prompts"],
+                                        ["192.0.2.50", "192.0.2.1", "255.255.255.0"]):
+                    s.wait_for(prompt)
+                    s.type_line(line)
+                screen = s.wait_for(texts["menu"][-1])
+                address_message = texts["ok"] if words is None else texts["failed"] + words
                 self.assertEqual(screen.count(address_message), 1, f"\n{screen}")
-                self.assert_menu_rows(screen, self.row_of(screen, DNS_MENU[0])[0])
+                first = self.row_of(screen, texts["menu"][0])[0]
+                self.assertEqual([screen.text(first + i) for i in range(5)], texts["menu"])
+                self.assert_coloured(screen, texts["menu"][0], "yellow")
                 s.type_line("2")
-                self.assertEqual(self.wait_dns_result(s).count(dns_message), 1,
-                                 f"\n{s.last_screen}")
+                dns_message = texts["dns_ok"] if words is None else texts["dns_failed"] + words
+                screen = s.wait_until(lambda shown: shown.count(dns_message), dns_message)
                 s.type_line("")
                 self.assertEqual(s.wait_exit(), 0)
                 # The name reaches netsh byte for byte.
