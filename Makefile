@@ -10,7 +10,9 @@
 #             and the other presets' tests, and CTest runs them side by side too (the Wine tests
 #             mostly wait, for Wine's start-up and the console). Each build's and each preset's
 #             test output comes in one piece when it is done; make test fails when any preset
-#             fails, after all have run.
+#             fails, after all have run. It ends with one line per preset that says what ran
+#             (tools/what-ran): for win32, whether the shipped exe ran under Wine or was only
+#             built and checked for its form, and why.
 # make fuzz - runs each fuzz target for FUZZ_SECONDS (120) with its corpus in build/fuzz/fuzz.
 PRESETS := host win64 win32 fuzz
 FUZZ_SECONDS ?= 120
@@ -42,8 +44,14 @@ run-wine: deps
 	@tools/wine-run build/run-wineprefix build/win64/ipmod.exe
 
 test: deps
-	@$(MAKE) --no-print-directory --keep-going --output-sync=target -j$(words $(PRESETS)) \
-	  ONE_BUILD_AT_A_TIME=1 $(addprefix test-,$(PRESETS))
+	@rm -f $(PRESETS:%=build/%/what-ran); status=0; \
+	$(MAKE) --no-print-directory --keep-going --output-sync=target -j$(words $(PRESETS)) \
+	  ONE_BUILD_AT_A_TIME=1 $(addprefix test-,$(PRESETS)) || status=$$?; \
+	echo "== what ran"; \
+	for p in $(PRESETS); do \
+	  cat build/$$p/what-ran 2>/dev/null || echo "$$p: FAILED, its build failed: no test ran"; \
+	done; \
+	exit $$status
 
 # build-P, test-P: one preset's part of make test.
 $(addprefix build-,$(PRESETS)): build-%:
@@ -53,10 +61,11 @@ $(addprefix build-,$(PRESETS)): build-%:
 
 $(addprefix test-,$(PRESETS)): test-%: build-%
 	@echo "== $*: tests"; status=0; \
-	$(NICE_$*) ctest --preset $* -j$(TEST_JOBS_$*) || status=$$?; \
+	$(NICE_$*) ctest --preset $* -j$(TEST_JOBS_$*) --output-log build/$*/ctest.log || status=$$?; \
 	if [ -f build/$*/wine-unavailable ]; then \
 	  echo "== $*: Wine tests skipped: $$(cat build/$*/wine-unavailable)"; \
 	fi; \
+	tools/what-ran $* $$status build/$*/ctest.log >build/$*/what-ran; \
 	exit $$status
 
 ifeq ($(ONE_BUILD_AT_A_TIME),1)

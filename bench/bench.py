@@ -9,7 +9,9 @@ prefix's wineserver and system processes warm, and prints one table: each figure
   bench.py BUILD_DIR...   e.g. bench.py build/win64 build/win32
 Each build directory holds ipmod.exe, tools/fake-netsh/netsh.exe and bench/ipmod-bench-probe.exe.
 Needs root (namespaces), tmux, Wine; run it through `make bench`. IPMOD_BENCH_RUNS sets the
-number of runs (5), IPMOD_BENCH_GOLDEN the golden prefix (build/bench/golden-prefix).
+number of runs (5), IPMOD_BENCH_GOLDEN the golden prefix (build/bench/golden-prefix). A build
+this machine cannot run (32-bit, where tests/support/wine-gate finds no 32-bit program can
+start) is not measured: the table says why in its place.
 """
 
 import contextlib
@@ -30,6 +32,8 @@ import harness  # noqa: E402
 from harness import Adapter, Reply, Scenario, gbk  # noqa: E402
 from wineconsole import (WINE, WINESERVER, HarnessError, program_bits,  # noqa: E402
                          windows_path)
+
+GATE = os.path.join(HERE, "..", "tests", "support", "wine-gate")
 
 RUNS = int(os.environ.get("IPMOD_BENCH_RUNS", "5"))
 WAIT_MS = 3000
@@ -544,9 +548,17 @@ def bench_build(build: Build, rows: List[List[str]]) -> None:
         f"{os.path.getsize(build.probe)} probe")
 
 
+def not_runnable(build: Build) -> Optional[str]:
+    """Why this machine cannot start any program of the build's bitness, or None."""
+    done = subprocess.run([GATE, "reason", str(build.bits)], stdout=subprocess.PIPE, text=True)
+    return done.stdout.strip() if done.returncode == 0 else None
+
+
 def print_table(rows: List[List[str]]) -> None:
+    """Rows of five columns; a row of two (build, text) is a note that spans the rest."""
     header = ["build", "figure (median [min..max])", "ipmod.exe", "baseline", "check"]
-    widths = [max(len(r[i]) for r in rows + [header]) for i in range(len(header))]
+    full = [r for r in rows if len(r) == len(header)] + [header]
+    widths = [max(len(r[i]) for r in full) for i in range(len(header))]
     lines = [" | ".join(c.ljust(w) for c, w in zip(header, widths)).rstrip(),
              "-|-".join("-" * w for w in widths)]
     lines += [" | ".join(c.ljust(w) for c, w in zip(r, widths)).rstrip() for r in rows]
@@ -563,6 +575,12 @@ def main(argv: List[str]) -> int:
     builds = [Build(directory, golden) for directory in argv]
     rows: List[List[str]] = []
     for build in builds:
+        reason = not_runnable(build)
+        if reason:
+            rows.append([build.name, f"not measured: this machine cannot run {build.bits}-bit "
+                         f"Windows programs: {reason}"])
+            print(f"== {build.name}: {rows[-1][1]}", file=sys.stderr, flush=True)
+            continue
         print(f"== {build.name}: {RUNS} runs per figure", file=sys.stderr, flush=True)
         harness.golden_prefix(Subject(build, "ipmod").config)
         bench_build(build, rows)
