@@ -441,6 +441,25 @@ def latency_run(subject: Subject, s: BenchScenario) -> float:
     return (s.watch.wait_text(subject.result_text, after=ended - 0.5) - ended) * 1000
 
 
+def guard_run(subject: Subject, s: BenchScenario) -> Dict[str, float]:
+    """Processor time per second of the guard of a remote change, waiting for its deadline, and
+    of the program beside it, waiting for the address."""
+    s.launch()
+    s.wait_for(CHOICE_PROMPT)
+    s.wait_for_keyboard()
+    s.type_line("1")
+    s.wait_for(ADDRESS_PROMPT)
+    guard = harness.poll(lambda: (wine_pids(s.ident, "ipmod.exe", True) or [0])[0],
+                         "the guard's Wine process", error=HarnessError)
+    program = next(p for p in wine_pids(s.ident, "ipmod.exe") if p != guard)
+    time.sleep(0.5)
+    before = (time.monotonic(), cpu_ms(program), cpu_ms(guard))
+    time.sleep(2.0)
+    after = (time.monotonic(), cpu_ms(program), cpu_ms(guard))
+    seconds = after[0] - before[0]
+    return {"program": (after[1] - before[1]) / seconds, "guard": (after[2] - before[2]) / seconds}
+
+
 def read_back_run(subject: Subject, s: BenchScenario) -> float:
     """Milliseconds from the end of netsh's process to the read-back line in the pane, with the
     adapters' settings stored and nothing lagging (the address is the connection's already
@@ -520,6 +539,12 @@ def bench_build(build: Build, rows: List[List[str]]) -> None:
     row("netsh exit to read-back line, nothing lagging (ms)", spread(read_back, 1),
         spread(alone, 1) + " verdict alone",
         f"{added:+.1f} ms: " + ("PASS" if added <= 20 else "FAIL") + " (<= 20 ms)")
+    # A remote session (SSH) with a window far longer than the run: the guard only waits.
+    remote = Subject(build, "ipmod", stored=True)
+    own = interleaved([remote], guard_run, 1, {"SSH_CONNECTION": "192.0.2.99 50000 192.0.2.10 22",
+                                               "IPMOD_CONFIRM_SECONDS": "3600"})[0]
+    row("guard's processor time while it waits (ms per s)", spread(column(own, "guard"), 1),
+        spread(column(own, "program"), 1) + " the program, waiting for a line")
     to_file = Subject(build, "probe", "file")
     times: Dict[int, float] = {}
     for size in SIZES:
