@@ -786,6 +786,35 @@ class Scenario(Sandbox, Console):
         with open(self.output_path, "rb") as out:
             return out.read()
 
+    # -- the program's processes
+
+    def program_processes(self) -> Dict[int, bool]:
+        """The Wine processes of ipmod.exe in the namespace: pid -> whether it is a guard (the
+        program started again with a guard's order)."""
+        found = {}
+        for pid in run(["ip", "netns", "pids", self.ident], check=False).stdout.decode().split():
+            try:
+                with open(f"/proc/{pid}/cmdline", "rb") as cmdline:
+                    words = [w for w in cmdline.read().split(b"\0") if w]
+            except OSError:
+                continue
+            if any(w.lower().endswith(b"ipmod.exe") for w in words):
+                found[int(pid)] = b"--guard" in words
+        return found
+
+    def kill_program(self) -> None:
+        """Kills the program's Wine process from outside, as a closed session would; its guard
+        is left alone."""
+        pids = [pid for pid, guard in self.program_processes().items() if not guard]
+        assert pids, "the program is not running"
+        for pid in pids:
+            os.kill(pid, signal.SIGKILL)
+
+    @property
+    def account_path(self) -> str:
+        """Where the guard leaves its account: beside the program."""
+        return os.path.join(self.app, "ipmod-restore.log")
+
 
 # ----------------------------------------------------------------------------- .reg files
 

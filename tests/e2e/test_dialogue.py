@@ -685,5 +685,93 @@ class ReadBack(DialogueTest):
             self.assert_read_back(screen, line, "red", row)
 
 
+class Remote(DialogueTest):
+    """Over SSH a change is made on probation: kept with Y, else put back, by the program or, once
+    it is gone, by its guard, a process of its own. The window is the shortest there is."""
+
+    SSH = {"SSH_CONNECTION": "198.51.100.99 50000 192.0.2.10 22", "IPMOD_CONFIRM_SECONDS": "10"}
+    NOTICE = "远程会话：修改后若10秒内没有应答，将自动恢复修改前的设置。"
+    QUESTION = "输入Y保留新设置，输入R恢复修改前的设置（10秒内无应答将自动恢复）："
+    RESTORE = gbk('netsh interface ip set address name="以太网 2" static 192.0.2.10 '
+                  '255.255.255.0 192.0.2.1 1')
+
+    def scenario(self, remote=True):
+        """A scenario over SSH (or not), and its first connection, whose DNS is automatic so
+        that only the address differs after `change`."""
+        adapters = three_adapters()
+        adapters[0].auto_dns = True
+        return Scenario(adapters, stored=True, environment=self.SSH if remote else {}), adapters[0]
+
+    def change(self, s, remote=True):
+        """Gives the first connection 192.0.2.50; the DNS menu is then shown."""
+        screen = self.choose(s, "1")
+        self.assertEqual(screen.count(self.NOTICE), 1 if remote else 0, f"\n{screen}")
+        if remote:
+            self.assert_coloured(screen, self.NOTICE, "yellow")
+        self.static_address(s, "192.0.2.50", "192.0.2.1", "255.255.255.0")
+        return self.wait_menu(s)
+
+    def assert_settings(self, s, adapter, address):
+        self.assertEqual(s.stored_settings(adapter)["IPAddress"], [address])
+        self.assertEqual(s.live_settings(adapter).addresses, [address + "/24"])
+
+    def test_y_keeps_the_change(self):
+        s, adapter = self.scenario()
+        with s:
+            self.change(s)
+            s.type_line("1")
+            s.wait_for(self.QUESTION)
+            s.type_line("y")
+            self.assert_coloured(s.wait_for("已保留新设置。"), "已保留新设置。", "green")
+            time.sleep(12)  # past the window: the guard has ended without a word
+            self.assert_settings(s, adapter, "192.0.2.50")
+            self.assertFalse(os.path.exists(s.account_path))
+            self.assertEqual(list(s.program_processes().values()), [False])
+            s.type_line("")
+            self.assertEqual(s.wait_exit(), 0)
+
+    def test_no_answer_restores_and_reports(self):
+        s, adapter = self.scenario()
+        with s:
+            self.change(s)
+            s.type_line("1")
+            s.wait_for(self.QUESTION)
+            start = time.monotonic()
+            screen = s.wait_for("已恢复修改前的设置。", timeout=40)
+            self.assertTrue(9 <= time.monotonic() - start <= 30)
+            self.assert_coloured(screen, "已超时，正在恢复修改前的设置。", "yellow")
+            row = self.assert_row_from(screen, "已恢复修改前的设置。", "")
+            self.assert_read_back(screen, ReadBack.STATIC_10, "green", row)
+            self.assertEqual(s.netsh_calls()[-1], self.RESTORE)
+            self.assert_settings(s, adapter, "192.0.2.10")
+            s.type_line("")
+            self.assertEqual(s.wait_exit(), 0)
+
+    def test_a_killed_program_is_restored_by_its_guard(self):
+        s, adapter = self.scenario()
+        with s:
+            self.change(s)
+            s.kill_program()
+
+            def account():
+                if not os.path.exists(s.account_path):
+                    return None
+                with open(s.account_path, "rb") as log:
+                    text = log.read()
+                return text if gbk(ReadBack.STATIC_10) in text else None
+
+            text = harness.poll(account, "the guard's account of its restore", 40)
+            self.assertIn(self.RESTORE + b"\r\n" + gbk("已恢复修改前的设置。\r\n") +
+                          gbk(ReadBack.STATIC_10), text)
+            self.assertEqual(s.netsh_calls()[-1], self.RESTORE)
+            self.assert_settings(s, adapter, "192.0.2.10")
+
+    def test_no_guard_in_a_local_session(self):
+        s, adapter = self.scenario(remote=False)
+        with s:
+            self.assertEqual(self.change(s, remote=False).count("远程会话"), 0)
+            self.assertEqual(list(s.program_processes().values()), [False])
+
+
 if __name__ == "__main__":
     unittest.main()
