@@ -3,8 +3,8 @@
 scenario at a time.
 
 Each `Scenario` gets a `Sandbox`:
-- a network namespace with made-up adapters (port-less bridges with fixed MACs, documentation
-  range addresses, IPv6 off, a default route, a resolv.conf of its own);
+- a network namespace with made-up adapters (port-less bridges with fixed MACs, one or more
+  documentation range addresses each, IPv6 off, a default route, a resolv.conf of its own);
 - a Wine prefix copied from one golden prefix per test run, whose netsh.exe in system32 and
   syswow64 (the system directory of 32-bit programs) is the project's stand-in netsh (used
   because WINEDLLOVERRIDES says netsh.exe=n);
@@ -51,7 +51,7 @@ import subprocess
 import sys
 import time
 from dataclasses import dataclass
-from typing import Dict, List, Optional, Sequence, Union
+from typing import Dict, List, Optional, Sequence, Tuple, Union
 
 # The Wine and console support shared with the other suites that drive a program in tmux.
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
@@ -244,18 +244,30 @@ class Config:
 
 @dataclass
 class Adapter:
-    """One made-up adapter: a port-less bridge in the scenario's namespace."""
+    """One made-up adapter: a port-less bridge in the scenario's namespace.
+
+    `more` adds further addresses to the link after the first; the stored settings list them
+    in the order given. Live, Linux (and so Wine, and the program) lists an address of a subnet
+    the link has already after those of new subnets (a secondary): give other subnets' addresses
+    first where the order beyond the first address matters. The same holds for addresses added
+    later through netsh."""
     link: str                      # Linux link name, at most 15 bytes
     mac: str
     address: str                   # with prefix length, e.g. "192.0.2.10/24"
     name: Optional[str] = None     # connection name in the registry; None: no Connection key
     dhcp: bool = False             # stored settings: on DHCP, its address a lease
     auto_dns: bool = False         # stored settings: DNS automatic (NameServer "")
+    more: Sequence[str] = ()       # further addresses after the first, e.g. ["192.0.2.50/24"]
     ifindex: int = 0               # filled in when the link exists
 
     @property
     def ip(self) -> str:
         return self.address.split("/")[0]
+
+    @property
+    def addresses(self) -> List[str]:
+        """Every address, first one first, with prefix length."""
+        return [self.address, *self.more]
 
     @property
     def adapter_name(self) -> str:
@@ -390,7 +402,7 @@ class Sandbox:
              netsh.exe and netsh.bat; whatever of them runs appends to `planted_calls`
     environment: variables set for every Wine command (e.g. another LANG); they win over all
     stored: seed each adapter's Tcpip Interfaces values as Windows keeps them, consistent with
-             the namespace (`seeded_settings`); Adapter.dhcp and Adapter.auto_dns say how
+             the namespace (`seeded_settings`); Adapter.dhcp, auto_dns, more say how
     mode: the stand-in's mode (NETSH_MODES) for every call; default "windows" with stored
              settings, else unset ("script": the behaviour of the reply settings alone)
     modes: the mode per call number (1-based), over `mode`
@@ -490,10 +502,12 @@ class Sandbox:
         for adapter in self.adapters:
             commands += [f"link add {adapter.link} type bridge",
                          f"link set {adapter.link} address {adapter.mac}",
-                         f"addr add {adapter.address} dev {adapter.link}",
+                         *(f"addr add {address} dev {adapter.link}"
+                           for address in adapter.addresses),
                          f"link set {adapter.link} up"]
+        # The metric the stored settings name (DefaultGatewayMetric 1).
         if self.gateway:
-            commands.append(f"route add default via {self.gateway}")
+            commands.append(f"route add default via {self.gateway} metric 1")
         run(["ip", "-n", ns, "-batch", "-"], input_bytes="\n".join(commands).encode() + b"\n")
         links = json.loads(run(["ip", "-n", ns, "-j", "link", "show"]).stdout)
         index = {link["ifname"]: link["ifindex"] for link in links}
@@ -609,12 +623,14 @@ class Sandbox:
         return Lease(str(subnet.network_address + 100), str(subnet.netmask), gateway, self.dns)
 
     def seeded_settings(self, adapter: Adapter) -> "RegistryValues":
-        """The Interfaces values seeded for `adapter` with stored=True: its address and mask,
-        the gateway when its subnet holds it, NameServer from the scenario's DNS list ("" with
-        auto_dns); a DHCP adapter holds them as its lease."""
+        """The Interfaces values seeded for `adapter` with stored=True: its addresses and masks,
+        first one first, the gateway when the first one's subnet holds it, NameServer from the
+        scenario's DNS list ("" with auto_dns); a DHCP adapter holds them as its lease (one
+        address only)."""
         mask = str(self._subnet(adapter).netmask)
         gateways = [self.gateway] if adapter is self.gateway_adapter() else []
         values: RegistryValues = {}
+        assert not (adapter.dhcp and adapter.more), "a DHCP lease is one address"
         if adapter.dhcp:
             values.update(EnableDHCP=1, IPAddress=["0.0.0.0"], SubnetMask=["0.0.0.0"],
                           DefaultGateway=[], DefaultGatewayMetric=[],
@@ -623,7 +639,9 @@ class Sandbox:
                           DhcpServer=gateways[0] if gateways else "255.255.255.255",
                           DhcpNameServer=" ".join(self.dns))
         else:
-            values.update(EnableDHCP=0, IPAddress=[adapter.ip], SubnetMask=[mask],
+            interfaces = [ipaddress.ip_interface(a) for a in adapter.addresses]
+            values.update(EnableDHCP=0, IPAddress=[str(i.ip) for i in interfaces],
+                          SubnetMask=[str(i.netmask) for i in interfaces],
                           DefaultGateway=gateways, DefaultGatewayMetric=["1"] * len(gateways))
         values["NameServer"] = "" if adapter.auto_dns else ",".join(self.dns)
         return values
@@ -651,6 +669,13 @@ class Sandbox:
         routes = json.loads(run(["ip", "-n", ns, "-j", "-4", "route", "show", "default", "dev",
                                  adapter.link]).stdout)
         return Live(addresses, next((r["gateway"] for r in routes if "gateway" in r), None))
+
+    def live_gateways(self, adapter: Adapter) -> List[Tuple[str, int]]:
+        """Every default route of the adapter's link as (gateway, metric), lowest metric first
+        (the order in which the kernel lists them)."""
+        routes = json.loads(run(["ip", "-n", self.ident, "-j", "-4", "route", "show", "default",
+                                 "dev", adapter.link]).stdout)
+        return [(r["gateway"], r.get("metric", 0)) for r in routes if "gateway" in r]
 
     def live_dns(self) -> List[str]:
         """The DNS servers of the namespace's resolv.conf, in order."""
