@@ -13,7 +13,10 @@
 #       the namespace's resolv.conf lists exactly these servers, in this order
 # The stand-in starts it through Wine, so it runs natively in the scenario's network and mount
 # namespaces. It refuses to run anywhere else (the host's own network and resolv.conf are never
-# touched), and gives links only addresses and gateways of the documentation ranges.
+# touched), and gives links only addresses of the documentation ranges, or link-local ones
+# (169.254.0.0/16: an automatic private address, which no router forwards), and gateways of the
+# documentation ranges. Whether the link is up is the stand-in's business: it leaves a link that
+# is down (an unplugged cable) alone.
 #
 # Wine gives the stand-in nothing to wait on, so when FAKE_NETSH_LIVE_STATUS names a file, all
 # output goes there, followed by "exit N", and the file is renamed into place at the very end.
@@ -42,6 +45,13 @@ documentation_address() {
     *) return 1 ;;
   esac
   ipv4 "$1"
+}
+
+link_address() {
+  case $1 in
+    169.254.*) ipv4 "$1" ;;
+    *) documentation_address "$1" ;;
+  esac
 }
 
 ipv4() {
@@ -75,7 +85,7 @@ find_link() {
 
 # The prefix length of address $1 with mask $2 into $length, once both are checked.
 check_address() {
-  documentation_address "$1" || fail "$1 is outside the documentation ranges"
+  link_address "$1" || fail "$1 is outside the documentation and link-local ranges"
   ipv4 "$2" || fail "$2 is no mask"
   length=$(prefix_length "$2") || fail "$2 is no mask"
 }

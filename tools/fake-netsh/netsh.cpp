@@ -33,10 +33,15 @@
 //                      there already (对象已存在: the same static address, mask and gateway,
 //                      "none" matching no gateway; an address, gateway or DNS server added
 //                      twice), a bad value, an unknown name.
+//                      A link that is down (an unplugged cable) gets no lease and no live
+//                      address change; what is stored is as usual, used once the link comes up.
 //   stored             as windows, without the live change.
 //   claim              changes nothing, prints nothing, exits 0: a success claimed, none made.
 // FAKE_NETSH_LEASE is "ADDRESS MASK GATEWAY [DNS...]", what a switch to DHCP is given (the
-// DHCP server is the gateway); unset, the lease stays pending: no address, no gateway.
+// DHCP server is the gateway); unset, the lease stays pending: no address, no gateway. Only a
+// lease that arrives writes DhcpIPAddress and the other Dhcp* values: a pending one (0.0.0.0)
+// or an automatic private address (169.254.0.0/16, no DHCP server answered; live all the same)
+// leaves those of an earlier lease as they were.
 // A fault of the test set-up (a command the model does not know, or one whose answer it does
 // not model: an address or gateway added on DHCP, a list of more than 8; a live change that
 // failed) is told on standard error with exit code 1, whatever the reply settings say.
@@ -388,6 +393,11 @@ bool ValuesValid(const Command& command) {
   }
 }
 
+bool ChangesAddress(const Command& command) {
+  return command.kind == Kind::kAddressDhcp || command.kind == Kind::kAddressStatic ||
+         command.kind == Kind::kAddAddress || command.kind == Kind::kAddGateway;
+}
+
 // ----------------------------------------------------------------------------- the decision
 
 // What the model reads of a connection's Interfaces key (missing values read as empty).
@@ -398,13 +408,20 @@ struct Stored {
   char dhcpNameServer[kValueSize] = {};
 };
 
-// The address a switch to DHCP gets.
+// What a switch to DHCP gets: a lease, or, while none has come, the address 0.0.0.0 (pending)
+// or an automatic private address of 169.254.0.0/16 (no DHCP server answered).
 struct Lease {
   char address[kAddressSize] = "0.0.0.0";
   char mask[kAddressSize] = "0.0.0.0";
   char gateway[kAddressSize] = "0.0.0.0";
   AddressList servers;
 };
+
+// Whether a DHCP server gave this address; Windows stores the Dhcp* values only then.
+bool LeaseArrived(const Lease& lease) {
+  DWORD address = 0;
+  return ParseIpv4(lease.address, &address) && address != 0 && (address >> 16) != 0xA9FE;
+}
 
 const char kAlreadyDhcp[] = "已在此接口上启用 DHCP。\r\n";
 const char kObjectExists[] = "对象已存在。\r\n";
@@ -650,7 +667,7 @@ bool WriteDword(HKEY key, const char* name, DWORD value) {
                         sizeof(value)) == ERROR_SUCCESS;
 }
 
-// The values a lease writes. A pending lease has no gateway; Windows then names the broadcast
+// The values a lease writes when it arrives. Without a gateway Windows names the broadcast
 // address as the DHCP server.
 bool WriteLease(HKEY key, const Lease& lease) {
   const bool gateway = !Same(lease.gateway, "0.0.0.0");
@@ -666,7 +683,8 @@ bool WriteLease(HKEY key, const Lease& lease) {
   return ok;
 }
 
-// Writes what Windows stores for an accepted command; false when a write failed.
+// Writes what Windows stores for an accepted command; false when a write failed. A switch to
+// DHCP leaves the Dhcp* values of an earlier lease as they are until a new lease arrives.
 bool WriteStored(HKEY key, const Command& command, const Stored& stored, const Lease& lease) {
   const char* const* values = command.values;
   const bool none = NoGateway(command);
@@ -678,7 +696,7 @@ bool WriteStored(HKEY key, const Command& command, const Stored& stored, const L
              WriteList(key, "SubnetMask", ListOf({"0.0.0.0"})) &&
              WriteList(key, "DefaultGateway", ListOf({})) &&
              WriteList(key, "DefaultGatewayMetric", ListOf({})) &&
-             WriteLease(key, lease);
+             (!LeaseArrived(lease) || WriteLease(key, lease));
     case Kind::kAddressStatic:
       return WriteDword(key, "EnableDHCP", 0) &&
              WriteList(key, "IPAddress", ListOf({values[0]})) &&
@@ -722,6 +740,15 @@ DWORD AdapterIndex(const char* guid) {
   }
   HeapFree(GetProcessHeap(), 0, buffer);
   return index;
+}
+
+// Whether the link is up as Windows programs see it (under Wine: the Linux link's
+// administrative state, never its carrier).
+bool LinkUp(DWORD ifIndex) {
+  MIB_IFROW row{};
+  row.dwIndex = ifIndex;
+  return GetIfEntry(&row) == NO_ERROR && (row.dwOperStatus == MIB_IF_OPER_STATUS_CONNECTED ||
+                                          row.dwOperStatus == MIB_IF_OPER_STATUS_OPERATIONAL);
 }
 
 // The Unix path of a Windows path, from Wine's own call; false outside Wine.
@@ -874,8 +901,11 @@ Outcome Model(unsigned call, bool live) {
   }
   char guid[256];
   if (!FindConnection(command.name, guid)) return Refused(kNotFound);
-  const DWORD ifIndex = live ? AdapterIndex(guid) : 0;
+  const DWORD ifIndex = AdapterIndex(guid);
   if (live && ifIndex == 0) return Refused(kNotFound);  // named, but no such adapter is present
+  // An unplugged cable: no lease comes, and a change waits for the link to come up.
+  const bool linkDown = ifIndex != 0 && !LinkUp(ifIndex);
+  if (linkDown) lease = Lease();
 
   char path[sizeof(kInterfacesKey) + sizeof(guid)];
   wsprintfA(path, "%s%s", kInterfacesKey, guid);
@@ -889,7 +919,7 @@ Outcome Model(unsigned call, bool live) {
   if (const char* gap = ModelGap(command, stored)) return SetUpFault(gap, GetCommandLineA());
 
   // Live first: a live change that fails leaves the stored values as they were.
-  if (live) {
+  if (live && !(linkDown && ChangesAddress(command))) {
     char script[kValueSize];
     if (!ReadSetting("FAKE_NETSH_LIVE", call, script)) {
       return SetUpFault("FAKE_NETSH_LIVE names no live-change script");
