@@ -691,15 +691,13 @@ bool WriteStored(HKEY key, const Command& command, const Stored& stored, const L
   char servers[kValueSize];
   switch (command.kind) {
     case Kind::kAddressDhcp:
-      return WriteDword(key, "EnableDHCP", 1) &&
-             WriteList(key, "IPAddress", ListOf({"0.0.0.0"})) &&
+      return WriteDword(key, "EnableDHCP", 1) && WriteList(key, "IPAddress", ListOf({"0.0.0.0"})) &&
              WriteList(key, "SubnetMask", ListOf({"0.0.0.0"})) &&
              WriteList(key, "DefaultGateway", ListOf({})) &&
              WriteList(key, "DefaultGatewayMetric", ListOf({})) &&
              (!LeaseArrived(lease) || WriteLease(key, lease));
     case Kind::kAddressStatic:
-      return WriteDword(key, "EnableDHCP", 0) &&
-             WriteList(key, "IPAddress", ListOf({values[0]})) &&
+      return WriteDword(key, "EnableDHCP", 0) && WriteList(key, "IPAddress", ListOf({values[0]})) &&
              WriteList(key, "SubnetMask", ListOf({values[1]})) &&
              WriteList(key, "DefaultGateway", ListOf({none ? nullptr : values[2]})) &&
              WriteList(key, "DefaultGatewayMetric", ListOf({none ? nullptr : values[3]}));
@@ -929,7 +927,9 @@ Outcome Model(unsigned call, bool live) {
     char error[kValueSize];
     if (!RunLive(script, arguments, error)) return SetUpFault(error);
   }
-  if (!WriteStored(key.get(), command, stored, lease)) return SetUpFault("cannot write HKLM\\", path);
+  if (!WriteStored(key.get(), command, stored, lease)) {
+    return SetUpFault("cannot write HKLM\\", path);
+  }
   return Outcome();
 }
 
