@@ -3,8 +3,9 @@
 scenario at a time.
 
 Each `Scenario` gets a `Sandbox`:
-- a network namespace with made-up adapters (port-less bridges with fixed MACs, documentation
-  range addresses, IPv6 off, a default route, a resolv.conf of its own);
+- a network namespace with made-up adapters (port-less bridges with fixed MACs, one or more
+  documentation range addresses each, or, for an unplugged cable, down and without any; IPv6
+  off, a default route, a resolv.conf of its own);
 - a Wine prefix copied from one golden prefix per test run, whose netsh.exe in system32 and
   syswow64 (the system directory of 32-bit programs) is the project's stand-in netsh (used
   because WINEDLLOVERRIDES says netsh.exe=n);
@@ -12,7 +13,8 @@ Each `Scenario` gets a `Sandbox`:
   seeded into the prefix's registry by one `reg import` run inside the namespace;
 - the stand-in told its mode: answering as told (the default), or a model of Windows whose
   accepted commands change the stored settings and, through tests/e2e/live-change.sh, the
-  namespace's live addresses, routes and resolv.conf;
+  namespace's live addresses, routes and resolv.conf (see Lease for what a switch to DHCP
+  gets);
 - a copy of ipmod.exe in a folder of its own;
 and the program, started inside the namespace in a tmux console of 120x40 on a private socket,
 or with standard input from a FIFO and/or standard output to a file. (tools/sandbox-run starts
@@ -51,7 +53,7 @@ import subprocess
 import sys
 import time
 from dataclasses import dataclass
-from typing import Dict, List, Optional, Sequence, Union
+from typing import Dict, List, Optional, Sequence, Tuple, Union
 
 # The Wine and console support shared with the other suites that drive a program in tmux.
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
@@ -244,18 +246,36 @@ class Config:
 
 @dataclass
 class Adapter:
-    """One made-up adapter: a port-less bridge in the scenario's namespace."""
+    """One made-up adapter: a port-less bridge in the scenario's namespace.
+
+    `more` adds further addresses to the link after the first; the stored settings list them
+    in the order given. Live, Linux (and so Wine, and the program) lists an address of a subnet
+    the link has already after those of new subnets (a secondary): give other subnets' addresses
+    first where the order beyond the first address matters. The same holds for addresses added
+    later through netsh.
+
+    With up=False it stands for an unplugged cable: the link is down and has no address, while
+    its stored settings are seeded as if it had them (Wine reports a down link through GetIfEntry
+    dwOperStatus 0 and GetAdaptersAddresses OperStatus 2, and no address for it). The stand-in
+    netsh then stores changes as usual and changes nothing live but the DNS list."""
     link: str                      # Linux link name, at most 15 bytes
     mac: str
     address: str                   # with prefix length, e.g. "192.0.2.10/24"
     name: Optional[str] = None     # connection name in the registry; None: no Connection key
     dhcp: bool = False             # stored settings: on DHCP, its address a lease
     auto_dns: bool = False         # stored settings: DNS automatic (NameServer "")
+    more: Sequence[str] = ()       # further addresses after the first, e.g. ["192.0.2.50/24"]
+    up: bool = True                # False: the link is down, with no address (cable unplugged)
     ifindex: int = 0               # filled in when the link exists
 
     @property
     def ip(self) -> str:
         return self.address.split("/")[0]
+
+    @property
+    def addresses(self) -> List[str]:
+        """Every address, first one first, with prefix length."""
+        return [self.address, *self.more]
 
     @property
     def adapter_name(self) -> str:
@@ -357,7 +377,12 @@ NETSH_MODES = ("script", "windows", "stored", "claim")
 @dataclass
 class Lease:
     """What a switch to DHCP gets from the stand-in netsh (FAKE_NETSH_LEASE); the DHCP server
-    stored is the gateway. PENDING_LEASE: no address, no gateway (no DHCP server answers)."""
+    stored is the gateway. Only a lease that arrives is stored (DhcpIPAddress and the other
+    Dhcp* values); these two leave the values of an earlier lease as they were:
+    PENDING_LEASE: no address, no gateway (none has come yet);
+    an address of 169.254.0.0/16, e.g. Lease("169.254.7.9", "255.255.0.0"): an automatic
+    private address (no DHCP server answered), live on the link all the same.
+    A link that is down gets no lease at all: its switch to DHCP leaves it pending."""
     address: str
     mask: str = "255.255.255.0"
     gateway: str = "0.0.0.0"
@@ -390,7 +415,8 @@ class Sandbox:
              netsh.exe and netsh.bat; whatever of them runs appends to `planted_calls`
     environment: variables set for every Wine command (e.g. another LANG); they win over all
     stored: seed each adapter's Tcpip Interfaces values as Windows keeps them, consistent with
-             the namespace (`seeded_settings`); Adapter.dhcp and Adapter.auto_dns say how
+             the namespace (`seeded_settings`); Adapter.dhcp, auto_dns, more say how (an
+             adapter with up=False is seeded as if its link were up)
     mode: the stand-in's mode (NETSH_MODES) for every call; default "windows" with stored
              settings, else unset ("script": the behaviour of the reply settings alone)
     modes: the mode per call number (1-based), over `mode`
@@ -489,11 +515,15 @@ class Sandbox:
         commands = []
         for adapter in self.adapters:
             commands += [f"link add {adapter.link} type bridge",
-                         f"link set {adapter.link} address {adapter.mac}",
-                         f"addr add {adapter.address} dev {adapter.link}",
-                         f"link set {adapter.link} up"]
-        if self.gateway:
-            commands.append(f"route add default via {self.gateway}")
+                         f"link set {adapter.link} address {adapter.mac}"]
+            if adapter.up:
+                commands += [f"addr add {address} dev {adapter.link}"
+                             for address in adapter.addresses]
+                commands.append(f"link set {adapter.link} up")
+        # The metric the stored settings name (DefaultGatewayMetric 1); none via a down link.
+        gateway_adapter = self.gateway_adapter()
+        if self.gateway and (gateway_adapter is None or gateway_adapter.up):
+            commands.append(f"route add default via {self.gateway} metric 1")
         run(["ip", "-n", ns, "-batch", "-"], input_bytes="\n".join(commands).encode() + b"\n")
         links = json.loads(run(["ip", "-n", ns, "-j", "link", "show"]).stdout)
         index = {link["ifname"]: link["ifindex"] for link in links}
@@ -609,12 +639,14 @@ class Sandbox:
         return Lease(str(subnet.network_address + 100), str(subnet.netmask), gateway, self.dns)
 
     def seeded_settings(self, adapter: Adapter) -> "RegistryValues":
-        """The Interfaces values seeded for `adapter` with stored=True: its address and mask,
-        the gateway when its subnet holds it, NameServer from the scenario's DNS list ("" with
-        auto_dns); a DHCP adapter holds them as its lease."""
+        """The Interfaces values seeded for `adapter` with stored=True: its addresses and masks,
+        first one first, the gateway when the first one's subnet holds it, NameServer from the
+        scenario's DNS list ("" with auto_dns); a DHCP adapter holds them as its lease (one
+        address only)."""
         mask = str(self._subnet(adapter).netmask)
         gateways = [self.gateway] if adapter is self.gateway_adapter() else []
         values: RegistryValues = {}
+        assert not (adapter.dhcp and adapter.more), "a DHCP lease is one address"
         if adapter.dhcp:
             values.update(EnableDHCP=1, IPAddress=["0.0.0.0"], SubnetMask=["0.0.0.0"],
                           DefaultGateway=[], DefaultGatewayMetric=[],
@@ -623,7 +655,9 @@ class Sandbox:
                           DhcpServer=gateways[0] if gateways else "255.255.255.255",
                           DhcpNameServer=" ".join(self.dns))
         else:
-            values.update(EnableDHCP=0, IPAddress=[adapter.ip], SubnetMask=[mask],
+            interfaces = [ipaddress.ip_interface(a) for a in adapter.addresses]
+            values.update(EnableDHCP=0, IPAddress=[str(i.ip) for i in interfaces],
+                          SubnetMask=[str(i.netmask) for i in interfaces],
                           DefaultGateway=gateways, DefaultGatewayMetric=["1"] * len(gateways))
         values["NameServer"] = "" if adapter.auto_dns else ",".join(self.dns)
         return values
@@ -651,6 +685,13 @@ class Sandbox:
         routes = json.loads(run(["ip", "-n", ns, "-j", "-4", "route", "show", "default", "dev",
                                  adapter.link]).stdout)
         return Live(addresses, next((r["gateway"] for r in routes if "gateway" in r), None))
+
+    def live_gateways(self, adapter: Adapter) -> List[Tuple[str, int]]:
+        """Every default route of the adapter's link as (gateway, metric), lowest metric first
+        (the order in which the kernel lists them)."""
+        routes = json.loads(run(["ip", "-n", self.ident, "-j", "-4", "route", "show", "default",
+                                 "dev", adapter.link]).stdout)
+        return [(r["gateway"], r.get("metric", 0)) for r in routes if "gateway" in r]
 
     def live_dns(self) -> List[str]:
         """The DNS servers of the namespace's resolv.conf, in order."""

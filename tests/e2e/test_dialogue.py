@@ -35,8 +35,9 @@ UNREADABLE = "无法读取该连接的当前设置。"
 ETHERNET = "以太网 2"              # Chinese, with a blank
 OFFICE = "办公 %PATH% 100%s"       # a percent sign alone and as an environment reference
 
-# How long the program may take to end once its input has ended.
-PROMPT_EXIT_SECONDS = 5.0
+# How long the program may take to end once its input has ended: under load Wine may take a few
+# seconds to end a process, but less than the 10 s the program itself waits at most.
+PROMPT_EXIT_SECONDS = 8.0
 
 
 def three_adapters():
@@ -677,11 +678,13 @@ class ReadBack(DialogueTest):
             screen = s.wait_for("正在等待设置生效")
             self.assert_coloured(screen, "正在等待设置生效", "yellow")
             line = self.STATIC_50 + "（未生效，正在使用：192.0.2.10）"
-            screen = s.wait_for(line, timeout=20)
+            screen = s.wait_for(line, timeout=40)
+            # The program waits about 10 s by its own clock, reading every 200 ms: at most 50
+            # reads, fewer under load, so only the bounds that load cannot move are checked.
             waited = time.monotonic() - start
-            self.assertTrue(9 <= waited <= 15, waited)
+            self.assertTrue(9 <= waited <= 25, waited)
             row = self.assert_row_from(screen, ADDRESS_FAILED + "设置未生效。", "")
-            self.assertRegex(screen.text(row - 1), r"^正在等待设置生效\.{40,50}$")
+            self.assertRegex(screen.text(row - 1), r"^正在等待设置生效\.{1,50}$")
             self.assert_read_back(screen, line, "red", row)
 
 

@@ -12,22 +12,39 @@
 //
 // Modes:
 //   script (or unset)  changes nothing, prints nothing, exits 0: the reply and exit code alone.
-//   windows            a model of Windows for the four commands the program runs:
-//                        int ip set address name="NAME" source=dhcp
+//   windows            a model of Windows for the commands the program runs (NAME is a
+//                      connection's Name under the Network class key; "int" and "interface",
+//                      name="NAME" and "NAME" alike):
+//                        interface ip set address name="NAME" source=dhcp
 //                        interface ip set address "NAME" static IP MASK GATEWAY METRIC
-//                        int ip set dns name="NAME" source=dhcp
+//                        interface ip set address "NAME" static IP MASK none    (no gateway)
+//                        interface ip add address name="NAME" IP MASK
+//                        interface ip add address name="NAME" gateway=GATEWAY gwmetric=METRIC
+//                        interface ip set dns name="NAME" source=dhcp
 //                        interface ip set dns "NAME" static SERVER
-//                      NAME is a connection's Name under the Network class key. A command it
-//                      accepts writes the connection's Tcpip Interfaces values as Windows
-//                      keeps them and makes the live change through the Unix script named by
-//                      FAKE_NETSH_LIVE (a Z: path); then it prints nothing and exits 0. It
-//                      refuses as Windows does, with Windows's message and exit code 1.
+//                        interface ip add dns name="NAME" SERVER index=POSITION
+//                      A command it accepts writes the connection's Tcpip Interfaces values as
+//                      Windows keeps them (a static address replaces every address and gateway;
+//                      "add" appends to IPAddress/SubnetMask or DefaultGateway/
+//                      DefaultGatewayMetric; add dns puts SERVER at POSITION of NameServer) and
+//                      makes the live change through the Unix script named by FAKE_NETSH_LIVE
+//                      (a Z: path); then it prints nothing and exits 0. It refuses as Windows
+//                      does, with Windows's message and exit code 1: DHCP on already, what is
+//                      there already (对象已存在: the same static address, mask and gateway,
+//                      "none" matching no gateway; an address, gateway or DNS server added
+//                      twice), a bad value, an unknown name.
+//                      A link that is down (an unplugged cable) gets no lease and no live
+//                      address change; what is stored is as usual, used once the link comes up.
 //   stored             as windows, without the live change.
 //   claim              changes nothing, prints nothing, exits 0: a success claimed, none made.
 // FAKE_NETSH_LEASE is "ADDRESS MASK GATEWAY [DNS...]", what a switch to DHCP is given (the
-// DHCP server is the gateway); unset, the lease stays pending: no address, no gateway.
-// A fault of the test set-up (a command the model does not know, a live change that failed)
-// is told on standard error with exit code 1, whatever the reply settings say.
+// DHCP server is the gateway); unset, the lease stays pending: no address, no gateway. Only a
+// lease that arrives writes DhcpIPAddress and the other Dhcp* values: a pending one (0.0.0.0)
+// or an automatic private address (169.254.0.0/16, no DHCP server answered; live all the same)
+// leaves those of an earlier lease as they were.
+// A fault of the test set-up (a command the model does not know, or one whose answer it does
+// not model: an address or gateway added on DHCP, a list of more than 8; a live change that
+// failed) is told on standard error with exit code 1, whatever the reply settings say.
 // Works on fixed buffers and the system's own calls only.
 #include <iphlpapi.h>
 #include <windows.h>
@@ -264,43 +281,87 @@ AddressList SplitAddresses(const char* text) {
 
 // ----------------------------------------------------------------------------- commands
 
-enum class Kind { kUnknown, kAddressDhcp, kAddressStatic, kDnsDhcp, kDnsStatic };
+enum class Kind {
+  kUnknown,
+  kAddressDhcp,    // set address NAME source=dhcp
+  kAddressStatic,  // set address NAME static IP MASK GATEWAY METRIC, or IP MASK none
+  kAddAddress,     // add address NAME IP MASK
+  kAddGateway,     // add address NAME gateway=GATEWAY gwmetric=METRIC
+  kDnsDhcp,        // set dns NAME source=dhcp
+  kDnsStatic,      // set dns NAME static SERVER
+  kAddDns,         // add dns NAME SERVER index=POSITION
+};
 
 struct Command {
   Kind kind = Kind::kUnknown;
   const char* name = "";
-  const char* values[4] = {};  // static address: IP MASK GATEWAY METRIC; static DNS: SERVER
+  // The values of the forms above, in order (for add gateway and add dns without their keywords).
+  // A static address with the gateway "none" has no metric: no gateway at all.
+  const char* values[4] = {};
 };
+
+// The rest of `word` after `keyword` (letters in either case); nullptr when it does not start so.
+const char* AfterKeyword(const char* word, const char* keyword) {
+  char head[16];
+  const int length = lstrlenA(keyword);
+  Copy(head, length + 1, word);
+  return SameWord(head, keyword) ? word + length : nullptr;
+}
 
 // Skips the word "name=" before a connection name, as netsh does.
 const char* ConnectionName(const char* word) {
-  static const char kPrefix[] = "name=";
-  char head[sizeof(kPrefix)];
-  Copy(head, sizeof(head), word);
-  return SameWord(head, kPrefix) ? word + sizeof(kPrefix) - 1 : word;
+  const char* name = AfterKeyword(word, "name=");
+  return name != nullptr ? name : word;
 }
 
-// Recognises the four commands the model knows from the words after the program's name.
+bool HasKeyword(const char* word) {
+  for (; *word != '\0'; ++word) {
+    if (*word == '=') return true;
+  }
+  return false;
+}
+
+bool NoGateway(const Command& command) {
+  return command.kind == Kind::kAddressStatic && SameWord(command.values[2], "none");
+}
+
+// Recognises the commands the model knows (see Kind) from the words after the program's name.
 Command ParseCommand(char** words, int count) {
   Command command;
   if (count < 6 || !(SameWord(words[0], "int") || SameWord(words[0], "interface")) ||
-      !SameWord(words[1], "ip") || !SameWord(words[2], "set")) {
+      !SameWord(words[1], "ip")) {
     return command;
   }
+  const bool set = SameWord(words[2], "set");
   const bool address = SameWord(words[3], "address");
-  if (!address && !SameWord(words[3], "dns")) return command;
-  command.name = ConnectionName(words[4]);
-  const bool dhcp = SameWord(words[5], "source=dhcp") || SameWord(words[5], "dhcp");
-  const bool fixed = SameWord(words[5], "static") || SameWord(words[5], "source=static");
-  const int values = count - 6;
-  if (dhcp && values == 0) {
-    command.kind = address ? Kind::kAddressDhcp : Kind::kDnsDhcp;
-  } else if (fixed && address && values == 4) {
-    command.kind = Kind::kAddressStatic;
-  } else if (fixed && !address && values == 1) {
-    command.kind = Kind::kDnsStatic;
+  if ((!set && !SameWord(words[2], "add")) || (!address && !SameWord(words[3], "dns"))) {
+    return command;
   }
-  for (int i = 0; i < values && i < 4; ++i) command.values[i] = words[6 + i];
+  command.name = ConnectionName(words[4]);
+  if (set) {
+    const bool dhcp = SameWord(words[5], "source=dhcp") || SameWord(words[5], "dhcp");
+    const bool fixed = SameWord(words[5], "static") || SameWord(words[5], "source=static");
+    const int values = count - 6;
+    if (dhcp && values == 0) {
+      command.kind = address ? Kind::kAddressDhcp : Kind::kDnsDhcp;
+    } else if (fixed && address && (values == 4 || (values == 3 && SameWord(words[8], "none")))) {
+      command.kind = Kind::kAddressStatic;
+    } else if (fixed && !address && values == 1) {
+      command.kind = Kind::kDnsStatic;
+    }
+    for (int i = 0; i < values && i < 4; ++i) command.values[i] = words[6 + i];
+  } else if (count == 7) {
+    const char* gateway = AfterKeyword(words[5], "gateway=");
+    const char* metric = AfterKeyword(words[6], "gwmetric=");
+    const char* position = AfterKeyword(words[6], "index=");
+    if (address && gateway != nullptr && metric != nullptr) {
+      command = {Kind::kAddGateway, command.name, {gateway, metric}};
+    } else if (address && !HasKeyword(words[5]) && !HasKeyword(words[6])) {
+      command = {Kind::kAddAddress, command.name, {words[5], words[6]}};
+    } else if (!address && !HasKeyword(words[5]) && position != nullptr) {
+      command = {Kind::kAddDns, command.name, {words[5], position}};
+    }
+  }
   return command;
 }
 
@@ -314,15 +375,27 @@ bool IsDecimal(const char* text) {
 
 // Whether netsh would take the command's values (else it says 参数错误).
 bool ValuesValid(const Command& command) {
+  const char* const* values = command.values;
   switch (command.kind) {
     case Kind::kAddressStatic:
-      return IsIpv4(command.values[0]) && IsMask(command.values[1]) && IsIpv4(command.values[2]) &&
-             IsDecimal(command.values[3]);
+      return IsIpv4(values[0]) && IsMask(values[1]) &&
+             (NoGateway(command) || (IsIpv4(values[2]) && IsDecimal(values[3])));
+    case Kind::kAddAddress:
+      return IsIpv4(values[0]) && IsMask(values[1]);
+    case Kind::kAddGateway:
+      return IsIpv4(values[0]) && IsDecimal(values[1]);
     case Kind::kDnsStatic:
-      return IsIpv4(command.values[0]);
+      return IsIpv4(values[0]);
+    case Kind::kAddDns:
+      return IsIpv4(values[0]) && IsDecimal(values[1]) && ParseCount(values[1]) > 0;
     default:
       return true;
   }
+}
+
+bool ChangesAddress(const Command& command) {
+  return command.kind == Kind::kAddressDhcp || command.kind == Kind::kAddressStatic ||
+         command.kind == Kind::kAddAddress || command.kind == Kind::kAddGateway;
 }
 
 // ----------------------------------------------------------------------------- the decision
@@ -330,18 +403,25 @@ bool ValuesValid(const Command& command) {
 // What the model reads of a connection's Interfaces key (missing values read as empty).
 struct Stored {
   DWORD enableDhcp = 0;
-  AddressList ipAddress, subnetMask, defaultGateway;
+  AddressList ipAddress, subnetMask, defaultGateway, defaultGatewayMetric;
   char nameServer[kValueSize] = {};
   char dhcpNameServer[kValueSize] = {};
 };
 
-// The address a switch to DHCP gets.
+// What a switch to DHCP gets: a lease, or, while none has come, the address 0.0.0.0 (pending)
+// or an automatic private address of 169.254.0.0/16 (no DHCP server answered).
 struct Lease {
   char address[kAddressSize] = "0.0.0.0";
   char mask[kAddressSize] = "0.0.0.0";
   char gateway[kAddressSize] = "0.0.0.0";
   AddressList servers;
 };
+
+// Whether a DHCP server gave this address; Windows stores the Dhcp* values only then.
+bool LeaseArrived(const Lease& lease) {
+  DWORD address = 0;
+  return ParseIpv4(lease.address, &address) && address != 0 && (address >> 16) != 0xA9FE;
+}
 
 const char kAlreadyDhcp[] = "已在此接口上启用 DHCP。\r\n";
 const char kObjectExists[] = "对象已存在。\r\n";
@@ -350,20 +430,78 @@ const char kBadParameter[] = "参数错误。\r\n";
 
 // Windows's refusal of `command` on a connection holding `stored`; nullptr when it accepts.
 const char* Refusal(const Command& command, const Stored& stored) {
+  const char* const* values = command.values;
   switch (command.kind) {
     case Kind::kAddressDhcp:
       return stored.enableDhcp == 1 ? kAlreadyDhcp : nullptr;
     case Kind::kDnsDhcp:
       return stored.nameServer[0] == '\0' ? kAlreadyDhcp : nullptr;
     case Kind::kAddressStatic: {
-      const int at = Find(stored.ipAddress, command.values[0]);
+      const int at = Find(stored.ipAddress, values[0]);
+      const bool sameGateway = NoGateway(command) ? stored.defaultGateway.count == 0
+                                                  : Find(stored.defaultGateway, values[2]) >= 0;
       const bool same = stored.enableDhcp == 0 && at >= 0 && at < stored.subnetMask.count &&
-                        Same(stored.subnetMask.items[at], command.values[1]) &&
-                        Find(stored.defaultGateway, command.values[2]) >= 0;
+                        Same(stored.subnetMask.items[at], values[1]) && sameGateway;
       return same ? kObjectExists : nullptr;
     }
+    case Kind::kAddAddress:
+      return Find(stored.ipAddress, values[0]) >= 0 ? kObjectExists : nullptr;
+    case Kind::kAddGateway:
+      return Find(stored.defaultGateway, values[0]) >= 0 ? kObjectExists : nullptr;
+    case Kind::kAddDns:
+      return Find(SplitAddresses(stored.nameServer), values[0]) >= 0 ? kObjectExists : nullptr;
     default:
       return nullptr;
+  }
+}
+
+// What the model cannot answer for Windows (a fault of the test set-up); nullptr when none.
+const char* ModelGap(const Command& command, const Stored& stored) {
+  const bool addition = command.kind == Kind::kAddAddress || command.kind == Kind::kAddGateway;
+  if (addition && stored.enableDhcp == 1) {
+    return "an address or gateway added to a connection on DHCP (Windows's answer is not "
+           "modelled): ";
+  }
+  const int count = command.kind == Kind::kAddAddress   ? stored.ipAddress.count
+                    : command.kind == Kind::kAddGateway ? stored.defaultGateway.count
+                    : command.kind == Kind::kAddDns     ? SplitAddresses(stored.nameServer).count
+                                                        : 0;
+  return count >= kMostAddresses ? "a list longer than the model holds: " : nullptr;
+}
+
+AddressList ListOf(std::initializer_list<const char*> items) {
+  AddressList list;
+  for (const char* item : items) {
+    if (item != nullptr) Add(&list, item);
+  }
+  return list;
+}
+
+AddressList Appended(AddressList list, const char* item) {
+  Add(&list, item);
+  return list;
+}
+
+// The DNS servers after an add dns: SERVER at POSITION (1-based), or last when the list is
+// shorter. A connection taking its servers from DHCP has none of its own: SERVER alone.
+AddressList ServersAfter(const Command& command, const Stored& stored) {
+  const AddressList before = SplitAddresses(stored.nameServer);
+  const DWORD position = ParseCount(command.values[1]);
+  AddressList after;
+  for (int i = 0; i <= before.count; ++i) {
+    if (static_cast<DWORD>(i) + 1 == position || (i == before.count && after.count == i)) {
+      Add(&after, command.values[0]);
+    }
+    if (i < before.count) Add(&after, before.items[i]);
+  }
+  return after;
+}
+
+void Join(const AddressList& list, const char* separator, char (&text)[kValueSize]) {
+  text[0] = '\0';
+  for (int i = 0; i < list.count; ++i) {
+    if (i > 0) Append(text, separator);
+    Append(text, list.items[i]);
   }
 }
 
@@ -371,35 +509,43 @@ const char* Refusal(const Command& command, const Stored& stored) {
 void LiveArguments(const Command& command, const Stored& stored, const Lease& lease, DWORD ifIndex,
                    char (&arguments)[kValueSize]) {
   arguments[0] = '\0';
-  const auto appendAddress = [&](const char* address, const char* mask, const char* gateway) {
-    char number[16];
-    wsprintfA(number, "%lu", ifIndex);
-    Append(arguments, "address ");
-    Append(arguments, number);
-    for (const char* value : {address, mask, gateway}) {
-      Append(arguments, " ");
-      Append(arguments, value);
+  const auto append = [&](std::initializer_list<const char*> words) {
+    for (const char* word : words) {
+      if (word == nullptr) continue;
+      if (arguments[0] != '\0') Append(arguments, " ");
+      Append(arguments, word);
     }
   };
   const auto appendServers = [&](const AddressList& servers) {
-    Append(arguments, "dns");
-    for (int i = 0; i < servers.count; ++i) {
-      Append(arguments, " ");
-      Append(arguments, servers.items[i]);
-    }
+    append({"dns"});
+    for (int i = 0; i < servers.count; ++i) append({servers.items[i]});
   };
+  char index[16];
+  wsprintfA(index, "%lu", ifIndex);
+  const char* const* values = command.values;
+  const bool none = NoGateway(command);
   switch (command.kind) {
     case Kind::kAddressDhcp:
-      appendAddress(lease.address, lease.mask, lease.gateway);
+      append({"address", index, lease.address, lease.mask, lease.gateway});
       break;
     case Kind::kAddressStatic:
-      appendAddress(command.values[0], command.values[1], command.values[2]);
+      append({"address", index, values[0], values[1], none ? "0.0.0.0" : values[2],
+              none ? nullptr : values[3]});
+      break;
+    case Kind::kAddAddress:
+      append({"add-address", index, values[0], values[1]});
+      break;
+    case Kind::kAddGateway:
+      append({"add-gateway", index, values[0], values[1]});
       break;
     case Kind::kDnsDhcp:
       appendServers(SplitAddresses(stored.dhcpNameServer));
       break;
     case Kind::kDnsStatic:
-      appendServers(SplitAddresses(command.values[0]));
+      appendServers(SplitAddresses(values[0]));
+      break;
+    case Kind::kAddDns:
+      appendServers(ServersAfter(command, stored));
       break;
     case Kind::kUnknown:
       break;
@@ -492,6 +638,7 @@ Stored ReadStored(HKEY key) {
   stored.ipAddress = ReadList(key, "IPAddress");
   stored.subnetMask = ReadList(key, "SubnetMask");
   stored.defaultGateway = ReadList(key, "DefaultGateway");
+  stored.defaultGatewayMetric = ReadList(key, "DefaultGatewayMetric");
   ReadString(key, "NameServer", stored.nameServer);
   ReadString(key, "DhcpNameServer", stored.dhcpNameServer);
   return stored;
@@ -502,15 +649,13 @@ bool WriteString(HKEY key, const char* name, const char* value) {
                         lstrlenA(value) + 1) == ERROR_SUCCESS;
 }
 
-// A REG_MULTI_SZ of the given strings; none gives the empty list (one terminator).
-bool WriteList(HKEY key, const char* name, const char* first = nullptr,
-               const char* second = nullptr) {
-  char data[2 * kAddressSize + 2];
+// A REG_MULTI_SZ of the list's items; the empty list is one terminator.
+bool WriteList(HKEY key, const char* name, const AddressList& list) {
+  char data[kMostAddresses * kAddressSize + 1];
   int size = 0;
-  for (const char* item : {first, second}) {
-    if (item == nullptr) continue;
-    Copy(data + size, kAddressSize, item);
-    size += lstrlenA(item) + 1;
+  for (int i = 0; i < list.count; ++i) {
+    Copy(data + size, kAddressSize, list.items[i]);
+    size += lstrlenA(list.items[i]) + 1;
   }
   data[size++] = '\0';
   return RegSetValueExA(key, name, 0, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(data),
@@ -522,48 +667,58 @@ bool WriteDword(HKEY key, const char* name, DWORD value) {
                         sizeof(value)) == ERROR_SUCCESS;
 }
 
-// Writes what Windows stores for an accepted command; false when a write failed.
-bool WriteStored(HKEY key, const Command& command, const Lease& lease) {
-  bool ok = true;
+// The values a lease writes when it arrives. Without a gateway Windows names the broadcast
+// address as the DHCP server.
+bool WriteLease(HKEY key, const Lease& lease) {
+  const bool gateway = !Same(lease.gateway, "0.0.0.0");
+  bool ok = WriteString(key, "DhcpIPAddress", lease.address) &&
+            WriteString(key, "DhcpSubnetMask", lease.mask) &&
+            WriteList(key, "DhcpDefaultGateway", ListOf({gateway ? lease.gateway : nullptr})) &&
+            WriteString(key, "DhcpServer", gateway ? lease.gateway : "255.255.255.255");
+  if (ok && lease.servers.count > 0) {
+    char servers[kValueSize];
+    Join(lease.servers, " ", servers);
+    ok = WriteString(key, "DhcpNameServer", servers);
+  }
+  return ok;
+}
+
+// Writes what Windows stores for an accepted command; false when a write failed. A switch to
+// DHCP leaves the Dhcp* values of an earlier lease as they are until a new lease arrives.
+bool WriteStored(HKEY key, const Command& command, const Stored& stored, const Lease& lease) {
+  const char* const* values = command.values;
+  const bool none = NoGateway(command);
+  char servers[kValueSize];
   switch (command.kind) {
-    case Kind::kAddressDhcp: {
-      ok = WriteDword(key, "EnableDHCP", 1) && WriteList(key, "IPAddress", "0.0.0.0") &&
-           WriteList(key, "SubnetMask", "0.0.0.0") && WriteList(key, "DefaultGateway") &&
-           WriteList(key, "DefaultGatewayMetric") &&
-           WriteString(key, "DhcpIPAddress", lease.address) &&
-           WriteString(key, "DhcpSubnetMask", lease.mask);
-      // A pending lease has no gateway; Windows then names the broadcast address as server.
-      const bool gateway = !Same(lease.gateway, "0.0.0.0");
-      ok = ok &&
-           (gateway ? WriteList(key, "DhcpDefaultGateway", lease.gateway)
-                    : WriteList(key, "DhcpDefaultGateway")) &&
-           WriteString(key, "DhcpServer", gateway ? lease.gateway : "255.255.255.255");
-      if (ok && lease.servers.count > 0) {
-        char servers[kValueSize] = {};
-        for (int i = 0; i < lease.servers.count; ++i) {
-          if (i > 0) Append(servers, " ");
-          Append(servers, lease.servers.items[i]);
-        }
-        ok = WriteString(key, "DhcpNameServer", servers);
-      }
-      break;
-    }
+    case Kind::kAddressDhcp:
+      return WriteDword(key, "EnableDHCP", 1) && WriteList(key, "IPAddress", ListOf({"0.0.0.0"})) &&
+             WriteList(key, "SubnetMask", ListOf({"0.0.0.0"})) &&
+             WriteList(key, "DefaultGateway", ListOf({})) &&
+             WriteList(key, "DefaultGatewayMetric", ListOf({})) &&
+             (!LeaseArrived(lease) || WriteLease(key, lease));
     case Kind::kAddressStatic:
-      ok = WriteDword(key, "EnableDHCP", 0) && WriteList(key, "IPAddress", command.values[0]) &&
-           WriteList(key, "SubnetMask", command.values[1]) &&
-           WriteList(key, "DefaultGateway", command.values[2]) &&
-           WriteList(key, "DefaultGatewayMetric", command.values[3]);
-      break;
+      return WriteDword(key, "EnableDHCP", 0) && WriteList(key, "IPAddress", ListOf({values[0]})) &&
+             WriteList(key, "SubnetMask", ListOf({values[1]})) &&
+             WriteList(key, "DefaultGateway", ListOf({none ? nullptr : values[2]})) &&
+             WriteList(key, "DefaultGatewayMetric", ListOf({none ? nullptr : values[3]}));
+    case Kind::kAddAddress:
+      return WriteList(key, "IPAddress", Appended(stored.ipAddress, values[0])) &&
+             WriteList(key, "SubnetMask", Appended(stored.subnetMask, values[1]));
+    case Kind::kAddGateway:
+      return WriteList(key, "DefaultGateway", Appended(stored.defaultGateway, values[0])) &&
+             WriteList(key, "DefaultGatewayMetric",
+                       Appended(stored.defaultGatewayMetric, values[1]));
     case Kind::kDnsDhcp:
-      ok = WriteString(key, "NameServer", "");
-      break;
+      return WriteString(key, "NameServer", "");
     case Kind::kDnsStatic:
-      ok = WriteString(key, "NameServer", command.values[0]);
-      break;
+      return WriteString(key, "NameServer", values[0]);
+    case Kind::kAddDns:
+      Join(ServersAfter(command, stored), ",", servers);
+      return WriteString(key, "NameServer", servers);
     case Kind::kUnknown:
       break;
   }
-  return ok;
+  return true;
 }
 
 // ----------------------------------------------------------------------------- live state
@@ -583,6 +738,15 @@ DWORD AdapterIndex(const char* guid) {
   }
   HeapFree(GetProcessHeap(), 0, buffer);
   return index;
+}
+
+// Whether the link is up as Windows programs see it (under Wine: the Linux link's
+// administrative state, never its carrier).
+bool LinkUp(DWORD ifIndex) {
+  MIB_IFROW row{};
+  row.dwIndex = ifIndex;
+  return GetIfEntry(&row) == NO_ERROR && (row.dwOperStatus == MIB_IF_OPER_STATUS_CONNECTED ||
+                                          row.dwOperStatus == MIB_IF_OPER_STATUS_OPERATIONAL);
 }
 
 // The Unix path of a Windows path, from Wine's own call; false outside Wine.
@@ -735,8 +899,11 @@ Outcome Model(unsigned call, bool live) {
   }
   char guid[256];
   if (!FindConnection(command.name, guid)) return Refused(kNotFound);
-  const DWORD ifIndex = live ? AdapterIndex(guid) : 0;
+  const DWORD ifIndex = AdapterIndex(guid);
   if (live && ifIndex == 0) return Refused(kNotFound);  // named, but no such adapter is present
+  // An unplugged cable: no lease comes, and a change waits for the link to come up.
+  const bool linkDown = ifIndex != 0 && !LinkUp(ifIndex);
+  if (linkDown) lease = Lease();
 
   char path[sizeof(kInterfacesKey) + sizeof(guid)];
   wsprintfA(path, "%s%s", kInterfacesKey, guid);
@@ -747,9 +914,10 @@ Outcome Model(unsigned call, bool live) {
   }
   const Stored stored = ReadStored(key.get());
   if (const char* refusal = Refusal(command, stored)) return Refused(refusal);
+  if (const char* gap = ModelGap(command, stored)) return SetUpFault(gap, GetCommandLineA());
 
   // Live first: a live change that fails leaves the stored values as they were.
-  if (live) {
+  if (live && !(linkDown && ChangesAddress(command))) {
     char script[kValueSize];
     if (!ReadSetting("FAKE_NETSH_LIVE", call, script)) {
       return SetUpFault("FAKE_NETSH_LIVE names no live-change script");
@@ -759,7 +927,9 @@ Outcome Model(unsigned call, bool live) {
     char error[kValueSize];
     if (!RunLive(script, arguments, error)) return SetUpFault(error);
   }
-  if (!WriteStored(key.get(), command, lease)) return SetUpFault("cannot write HKLM\\", path);
+  if (!WriteStored(key.get(), command, stored, lease)) {
+    return SetUpFault("cannot write HKLM\\", path);
+  }
   return Outcome();
 }
 
