@@ -93,7 +93,8 @@ String InterpreterEnvironment(const std::vector<String>& entries, const String& 
 // The connection name used when a caller leaves the name out.
 extern const char kDefaultConnectionName[];  // "本地连接"
 
-// Whether a typed gateway asks for none: it holds nothing but blanks.
+// Whether a typed gateway asks for none: it holds nothing but blanks (or is the empty line,
+// which reads as its line feed).
 bool MeansNoGateway(std::string_view gateway);
 
 // netsh interface ip set address "<name>" static <ip> <mask> <gateway> 1, or, for a gateway

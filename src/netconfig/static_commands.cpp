@@ -80,8 +80,9 @@ Text InterpreterPrefix(int32_t osFamily) {
   return osFamily > 2 ? "cmd.exe /c " : "command.com /c ";
 }
 
+// An empty line reads as its line feed alone.
 bool MeansNoGateway(std::string_view gateway) {
-  return gateway.find_first_not_of(" \t") == std::string_view::npos;
+  return gateway.find_first_not_of(" \t\n") == std::string_view::npos;
 }
 
 // The name is quoted so that a connection name with blanks stays one argument. netsh takes
@@ -186,7 +187,9 @@ bool SetStaticAddress(CommandRunner& runner, const Text& ip, const Text& gateway
                       std::optional<Text> name, ConsoleText* failureText,
                       std::optional<CapturedRun>* run, Language language) {
   if (run != nullptr) run->reset();
-  if (!IsSafeCommandValue(ip) || !IsSafeCommandValue(gateway) || !IsSafeCommandValue(mask)) {
+  // A gateway that means none never goes on the command line.
+  const bool gatewaySafe = MeansNoGateway(gateway) || IsSafeCommandValue(gateway);
+  if (!IsSafeCommandValue(ip) || !gatewaySafe || !IsSafeCommandValue(mask)) {
     return Refuse(failureText, In(language).refusedValue);
   }
   if (name && !IsSafeConnectionName(*name)) return Refuse(failureText, In(language).refusedName);

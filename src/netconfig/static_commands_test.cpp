@@ -84,7 +84,7 @@ TEST(StaticCommandsTest, AddressLinePutsTheMaskBeforeTheGatewayAndQuotesTheName)
         << "name " << c.name.value_or("(omitted)");
   }
   // A gateway of blanks alone is none, which netsh takes without a metric.
-  for (const char* none : {"", " ", "  \t"}) {
+  for (const char* none : {"", " ", "  \t", "\n"}) {
     EXPECT_EQ(StaticAddressCommand("192.0.2.50", none, "255.255.255.0", Text("n")),
               "netsh interface ip set address \"n\" static 192.0.2.50 255.255.255.0 none");
   }

@@ -611,10 +611,10 @@ class ReadBack(DialogueTest):
     STORED_DNS = "当前DNS：192.0.2.53，198.51.100.53"
     STATIC = ["192.0.2.50", "192.0.2.1", "255.255.255.0"]
 
-    # label, first adapter's stored settings (dhcp, automatic DNS), mode per netsh call, reply
-    # per call, address lines, address message (for the DHCP switch, which has none: what netsh
-    # prints in the console, if anything), its read-back line and colour, DNS lines, DNS
-    # message, its read-back line and colour.
+    # label, first adapter (dhcp, auto_dns, more addresses, up) and the scenario's lease, mode
+    # per netsh call, reply per call, address lines, address message (for the DHCP switch, which
+    # has none: what netsh prints in the console, if anything), its read-back line and colour,
+    # DNS lines, DNS message, its read-back line and colour.
     STEPS = [
         ("both made", {}, {}, {}, STATIC, ADDRESS_OK, STATIC_50, "green",
          ["2"], DNS_OK, "当前DNS：114.114.114.114", "green"),
@@ -635,6 +635,22 @@ class ReadBack(DialogueTest):
          {2: Reply("Vorgang fehlgeschlagen?\r\n".encode("cp1252"), 1)}, STATIC,
          ADDRESS_FAILED + "设置未生效。", STATIC_10, "red", ["4", "203.0.113.53"], DNS_OK,
          "当前DNS：203.0.113.53", "green"),
+        # The address asked is the connection's second already; netsh refuses and changes
+        # nothing, which leaves the first where it was: no change made.
+        ("several addresses, the second asked", {"more": ["192.0.2.50/24"]}, {1: "claim"},
+         {1: Reply(gbk("对象已存在。\r\n"), 1)}, STATIC, ADDRESS_FAILED + "对象已存在。", STATIC_10,
+         "red", ["2"], DNS_OK, "当前DNS：114.114.114.114", "green"),
+        ("no gateway", {}, {}, {}, ["192.0.2.50", "", "255.255.255.0"], ADDRESS_OK,
+         "当前设置：IP：192.0.2.50，子网掩码：255.255.255.0，网关：无", "green", ["3"], DNS_OK,
+         "当前DNS：119.29.29.29", "green"),
+        # Stored for when the cable is in, judged without waiting.
+        ("an unplugged cable", {"up": False}, {}, {}, STATIC, ADDRESS_OK,
+         STATIC_50 + "（网络未连接，连接后生效）", "green", ["2"], DNS_OK, "当前DNS：114.114.114.114",
+         "green"),
+        # No DHCP server answers: an automatic private address, after the wait.
+        ("no DHCP server", {"lease": harness.Lease("169.254.7.9", "255.255.0.0")}, {}, {}, ["0"],
+         "", "当前设置：自动获取IP地址，IP：169.254.7.9（未获得DHCP地址）", "red", ["1"],
+         DNS_AUTO_OK, "当前DNS：自动获取", "green"),
     ]
 
     def test_each_step_reports_what_it_reads_back(self):
@@ -643,15 +659,21 @@ class ReadBack(DialogueTest):
             adapters = three_adapters()
             adapters[0].dhcp = settings.get("dhcp", False)
             adapters[0].auto_dns = settings.get("auto_dns", False)
-            with self.subTest(label), \
-                    Scenario(adapters, stored=True, modes=modes, replies=replies) as s:
+            adapters[0].more = settings.get("more", [])
+            adapters[0].up = settings.get("up", True)
+            lease = settings.get("lease")
+            with self.subTest(label), Scenario(adapters, stored=True, modes=modes,
+                                               replies=replies, lease=lease) as s:
                 self.choose(s, "1")
                 for line in address_lines:
                     s.type_line(line)
                 # The menu comes after the read-back line: once it is there, so is the line.
                 screen = self.wait_menu(s)
                 if address_lines == ["0"]:
+                    # After netsh's words, or the sign of waiting for a lease.
                     row = self.row_of(screen, ADDRESS_PROMPT)[0]
+                    if lease:
+                        row = self.row_of(screen, "正在等待设置生效")[0]
                     if address_message:
                         row += 1
                         self.assertEqual(screen.text(row), address_message, f"\n{screen}")
@@ -666,7 +688,8 @@ class ReadBack(DialogueTest):
                 row = self.assert_row_from(screen, dns_message, "")
                 self.assert_read_back(screen, dns_line, dns_colour, row)
                 self.assertEqual(len(s.netsh_calls()), 2)
-                self.assertEqual(screen.count("正在等待设置生效"), 0, f"\n{screen}")
+                self.assertEqual(screen.count("正在等待设置生效"), 1 if lease else 0,
+                                 f"\n{screen}")
                 self.assert_waits_for_final_line(s)
 
     def test_a_stored_address_that_windows_does_not_use_is_waited_for_then_reported(self):
@@ -686,6 +709,84 @@ class ReadBack(DialogueTest):
             row = self.assert_row_from(screen, ADDRESS_FAILED + "设置未生效。", "")
             self.assertRegex(screen.text(row - 1), r"^正在等待设置生效\.{1,50}$")
             self.assert_read_back(screen, line, "red", row)
+
+
+class Restore(DialogueTest):
+    """The settings shown before a change are put back in one step at the last pause, with the
+    commands that restore them, against the model of Windows."""
+
+    PROMPT = "输入R恢复修改前的设置，直接回车结束："
+    SET_STATIC = 'netsh interface ip set address name="以太网 2" static 192.0.2.10 255.255.255.0 ' \
+                 '192.0.2.1 1'
+    SET_DHCP = 'netsh interface ip set address name="以太网 2" source=dhcp'
+    DEFAULT_DNS = ['netsh interface ip set dns name="以太网 2" static 192.0.2.53',
+                   'netsh interface ip add dns name="以太网 2" 198.51.100.53 index=2']
+    REFUSED = ["1&2", "", ""]  # an address step that runs nothing
+
+    # label, first adapter on DHCP, the scenario's DNS servers, address lines, DNS lines, the
+    # answer at the last pause (None: no question), reply per netsh call, message, the lines'
+    # colour, the restore's commands, the address stored afterwards.
+    CASES = [
+        ("static, then DHCP, restored", False, harness.DEFAULT_DNS, ["0"], ["1"], "R", {},
+         "已恢复修改前的设置。", "green", [SET_STATIC, *DEFAULT_DNS], "192.0.2.10"),
+        ("DHCP, then static, restored", True, harness.DEFAULT_DNS, ReadBack.STATIC, ["3"], "r",
+         {}, "已恢复修改前的设置。", "green", [SET_DHCP, *DEFAULT_DNS], "0.0.0.0"),
+        ("DNS restored in order", False, ["8.8.8.8", "8.8.4.4"], REFUSED, ["2"], "R", {},
+         "已恢复修改前的设置。", "green",
+         ['netsh interface ip set dns name="以太网 2" static 8.8.8.8',
+          'netsh interface ip add dns name="以太网 2" 8.8.4.4 index=2'], "192.0.2.10"),
+        ("restore refused", False, harness.DEFAULT_DNS, ReadBack.STATIC, ["2"], "R",
+         {3: Reply(gbk("拒绝访问。\r\n"), 1)}, "恢复失败：拒绝访问。", "red", [SET_STATIC],
+         "192.0.2.50"),
+        ("R never typed", False, harness.DEFAULT_DNS, ["0"], ["2"], "", {}, None, None, [],
+         "0.0.0.0"),
+        ("nothing changed", False, harness.DEFAULT_DNS, REFUSED, ["4", "192.0.2.53,x"], None, {},
+         None, None, [], "192.0.2.10"),
+    ]
+
+    def test_the_settings_before_the_change_come_back_in_one_step(self):
+        for label, dhcp, dns, address_lines, dns_lines, answer, replies, message, colour, \
+                commands, address in self.CASES:
+            adapters = three_adapters()
+            adapters[0].dhcp = dhcp
+            modes = {number: "claim" for number in replies}
+            with self.subTest(label), Scenario(adapters, stored=True, dns=dns, replies=replies,
+                                               modes=modes) as s:
+                screen = self.choose(s, "1")
+                # The snapshot, in cyan, right after the choice.
+                row = self.row_of(screen, CHOSEN)[0] + 1
+                self.assertEqual(screen.colours(row, 0, 4), {"cyan"}, screen.coloured())
+                before = [screen.text(row), screen.text(row + 1)]
+                self.assertEqual(before[1], "当前DNS：" + "，".join(dns))
+                for line in address_lines:
+                    s.type_line(line)
+                self.wait_menu(s)
+                for line in dns_lines:
+                    s.type_line(line)
+                self.wait_dns_result(s)
+                changes = len(s.netsh_calls())
+                if answer is None:
+                    self.assert_waits_for_final_line(s)
+                    self.assertEqual(s.last_screen.count(self.PROMPT), 0)
+                else:
+                    self.assert_coloured(s.wait_for(self.PROMPT), self.PROMPT, "yellow")
+                    s.type_line(answer)
+                    if message is None:
+                        self.assertEqual(s.wait_exit(), 0)
+                    else:
+                        screen = s.wait_for(message)
+                        row = self.assert_row_from(screen, message, "")
+                        self.assert_coloured(screen, message, "yellow")
+                        shown = [screen.text(row + 1), screen.text(row + 2)]
+                        if colour == "green":  # a lease may differ from the one before
+                            self.assertEqual(shown[1 if dhcp else 0:], before[1 if dhcp else 0:])
+
+                        self.assertEqual(screen.colours(row + 1, 0, 4), {colour})
+                        self.assert_waits_for_final_line(s)
+                self.assertEqual(s.netsh_calls()[changes:], [gbk(c) for c in commands])
+                self.assertEqual(s.stored_settings(adapters[0])["IPAddress"], [address])
+                if label == "DNS restored in order":
+                    self.assertEqual(s.live_dns(), dns)
 
 
 class Remote(DialogueTest):
