@@ -7,5 +7,6 @@
 # (tests/runtime) both use it: what the probe proves holds for the program's own link.
 function(ipmod_shipped_link target)
   target_link_libraries(${target} PRIVATE ipmod_allocator ipmod_library_faults)
-  target_link_options(${target} PRIVATE -flto -s -Wl,--gc-sections -Wl,--no-insert-timestamp)
+  target_link_options(${target} PRIVATE -flto -flto-partition=one -s -Wl,--gc-sections
+                      -Wl,--no-insert-timestamp)
 endfunction()

@@ -308,13 +308,13 @@ class DialogueRun {
   // a mark for each read, and the end of its line.
   ReadBack ReadBackAfter(const Request& request, const AdapterRecord& entry) {
     bool waited = false;
-    const ReadBack readBack = ReadBackSettled(
-        services_.adapters, services_.registry, services_.clock, request, entry.AdapterName,
-        [&](bool first) {
-          waited = true;
-          Say(kYellow, first ? t_.waiting : kWaitingMark);
-        },
-        nullptr, language_);
+    auto signs = [&](bool first) {
+      waited = true;
+      Say(kYellow, first ? t_.waiting : kWaitingMark);
+    };
+    const ReadBack readBack =
+        ReadBackSettled(services_.adapters, services_.registry, services_.clock, request,
+                        entry.AdapterName, signs, nullptr, language_);
     if (waited) Say(kYellow, "\r\n");
     return readBack;
   }
@@ -414,10 +414,10 @@ class DialogueRun {
   // Puts back what differs from the snapshot now, and shows the verdict and the settings.
   void Restore(const AdapterRecord& entry) {
     const std::optional<std::vector<RestoreStep>> steps = StepsBack(entry);
+    auto signs = [&](bool first) { Say(kYellow, first ? t_.waiting : kWaitingMark); };
     const RestoreOutcome outcome = PutBack(
         {services_.adapters, services_.registry, services_.commands, services_.clock}, *snapshot_,
-        entry.AdapterName, steps.value_or(std::vector<RestoreStep>()),
-        [&](bool first) { Say(kYellow, first ? t_.waiting : kWaitingMark); }, language_);
+        entry.AdapterName, steps.value_or(std::vector<RestoreStep>()), signs, language_);
     const RestoreTexts& verdicts = RestoreTextsIn(language_);
     Say(kYellow, outcome.restored ? ConsoleText(verdicts.restored)
                                   : ConsoleText(verdicts.failed).Add(outcome.failure));

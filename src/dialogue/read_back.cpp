@@ -202,8 +202,7 @@ ReadBack JudgeReadBack(const Request& request, const ConnectionSettings& setting
 }
 
 ReadBack ReadBackSettled(AdapterSource& adapters, RegistryReader& registry, Clock& clock,
-                         const Request& request, const Text& adapterName,
-                         const std::function<void(bool first)>& waiting,
+                         const Request& request, const Text& adapterName, WaitSigns waiting,
                          ConnectionSettings* settings, Language language) {
   // While the live state has not followed what is stored (a fresh address being checked for
   // conflicts, a lease on its way), the settings are read again this often, for at most this long.

@@ -48,12 +48,29 @@ std::optional<uint32_t> ParseIpv4(std::string_view text);
 ReadBack JudgeReadBack(const Request& request, const ConnectionSettings& settings,
                        Language language = Language::kChinese);
 
+// What is told while the live state is waited for: `true` before the first wait, `false` after
+// each read again. Refers to a callable that outlives it (a lambda of the caller's); the empty
+// one tells nothing. Lighter than std::function, which the shipped program does without.
+class WaitSigns {
+ public:
+  WaitSigns() = default;
+  template <typename F>
+  WaitSigns(F& signs)  // NOLINT: made from the caller's lambda where one is passed
+      : call_([](void* f, bool first) { (*static_cast<F*>(f))(first); }), signs_(&signs) {}
+  void operator()(bool first) const {
+    if (call_ != nullptr) call_(signs_, first);
+  }
+
+ private:
+  void (*call_)(void*, bool) = nullptr;
+  void* signs_ = nullptr;
+};
+
 // Reads the adapter's settings and judges them. While the live state has not followed what is
 // stored, they are read again every 200 ms, for at most 10 s: `waiting` is told `true` before
 // the first wait and `false` after each read again. `settings` (when given) gets the last read.
 ReadBack ReadBackSettled(AdapterSource& adapters, RegistryReader& registry, Clock& clock,
-                         const Request& request, const Text& adapterName,
-                         const std::function<void(bool first)>& waiting,
+                         const Request& request, const Text& adapterName, WaitSigns waiting,
                          ConnectionSettings* settings = nullptr,
                          Language language = Language::kChinese);
 

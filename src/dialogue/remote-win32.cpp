@@ -21,13 +21,11 @@ namespace {
 const char kGuardSwitch[] = "--guard";
 const char kAccountFile[] = "ipmod-restore.log";
 
-// The variable's value; nothing when it is not set.
-std::optional<Text> Variable(const char* name) {
-  char value[4096];
+// Whether the variable is set, be it empty.
+bool IsSet(const char* name) {
   ::SetLastError(ERROR_SUCCESS);
-  const DWORD size = ::GetEnvironmentVariableA(name, value, sizeof value);
-  if (size == 0 && ::GetLastError() == ERROR_ENVVAR_NOT_FOUND) return std::nullopt;
-  return size < sizeof value ? Text(value, size) : Text();
+  return ::GetEnvironmentVariableA(name, nullptr, 0) > 0 ||
+         ::GetLastError() != ERROR_ENVVAR_NOT_FOUND;
 }
 
 // The program file's path; nothing when it does not fit.
@@ -38,7 +36,13 @@ std::optional<Text> ProgramPath() {
   return Text(path, length);
 }
 
-Text EventName(const Text& base, const char* what) { return base + "-" + what; }
+constexpr std::size_t kMostBase = 40;
+
+// The name of one of a guard's events: <base>-<what>.
+struct EventName {
+  EventName(const char* base, const char* what) { ::wsprintfA(text, "%s-%s", base, what); }
+  char text[96];
+};
 
 // Appends the account, after the local time, to the file beside the program.
 void WriteAccount(const Text& account) {
@@ -75,8 +79,14 @@ SessionFacts SystemSession::ReadSessionFacts() {
   const std::optional<std::vector<RegistryValue>> glass = registry.ReadRegistryValues(
       kLocalMachine, "SYSTEM\\CurrentControlSet\\Control\\Terminal Server", {"GlassSessionId"});
   if (glass && !glass->empty()) facts.consoleSessionId = RegistryNumber(glass->front());
-  facts.sshVariables = Variable("SSH_CONNECTION") || Variable("SSH_CLIENT");
-  facts.confirmSeconds = Variable("IPMOD_CONFIRM_SECONDS");
+  facts.sshVariables = IsSet("SSH_CONNECTION") || IsSet("SSH_CLIENT");
+  char seconds[8];
+  const DWORD length = ::GetEnvironmentVariableA("IPMOD_CONFIRM_SECONDS", seconds, sizeof seconds);
+  // A value too long for the buffer is no window either.
+  if (length > 0 && length < sizeof seconds)
+    facts.confirmSeconds = Text(seconds, length);
+  else if (IsSet("IPMOD_CONFIRM_SECONDS"))
+    facts.confirmSeconds = Text();
   return facts;
 }
 
@@ -93,10 +103,9 @@ bool ProcessGuard::Start(const GuardOrder& order) {
   char base[64];
   ::wsprintfA(base, "ipmod-guard-%lu-%lu", ::GetCurrentProcessId(), ::GetTickCount());
   auto events = std::make_unique<Events>();
-  events->postpone.reset(
-      ::CreateEventA(nullptr, FALSE, FALSE, EventName(base, "postpone").c_str()));
-  events->end.reset(::CreateEventA(nullptr, TRUE, FALSE, EventName(base, "end").c_str()));
-  events->fired.reset(::CreateEventA(nullptr, TRUE, FALSE, EventName(base, "fired").c_str()));
+  events->postpone.reset(::CreateEventA(nullptr, FALSE, FALSE, EventName(base, "postpone").text));
+  events->end.reset(::CreateEventA(nullptr, TRUE, FALSE, EventName(base, "end").text));
+  events->fired.reset(::CreateEventA(nullptr, TRUE, FALSE, EventName(base, "fired").text));
   if (!events->postpone || !events->end || !events->fired) return false;
 
   Text line = "\"" + *path + "\" " + kGuardSwitch + " " + base + " " + EncodeGuardOrder(order);
@@ -137,18 +146,18 @@ std::optional<GuardCall> GuardCallOf(const Text& commandLine) {
   if (at == Text::npos) return std::nullopt;
   const std::size_t base = at + marker.size();
   const std::size_t blank = commandLine.find(' ', base);
-  if (blank == Text::npos) return std::nullopt;
+  // The base is the program's own "ipmod-guard-PID-TICKS": its events' names must fit.
+  if (blank == Text::npos || blank - base > kMostBase) return std::nullopt;
   std::optional<GuardOrder> order = DecodeGuardOrder(commandLine.substr(blank + 1));
   if (!order) return std::nullopt;
   return GuardCall{commandLine.substr(base, blank - base), std::move(*order)};
 }
 
 void RunGuard(const GuardCall& call) {
-  const ScopedHandle postpone(
-      ::OpenEventA(SYNCHRONIZE, FALSE, EventName(call.base, "postpone").c_str()));
-  const ScopedHandle end(::OpenEventA(SYNCHRONIZE, FALSE, EventName(call.base, "end").c_str()));
-  const ScopedHandle fired(
-      ::OpenEventA(EVENT_MODIFY_STATE, FALSE, EventName(call.base, "fired").c_str()));
+  const char* base = call.base.c_str();
+  const ScopedHandle postpone(::OpenEventA(SYNCHRONIZE, FALSE, EventName(base, "postpone").text));
+  const ScopedHandle end(::OpenEventA(SYNCHRONIZE, FALSE, EventName(base, "end").text));
+  const ScopedHandle fired(::OpenEventA(EVENT_MODIFY_STATE, FALSE, EventName(base, "fired").text));
   const DWORD window = call.order.seconds * 1000;
   DWORD deadline = ::GetTickCount() + window;
   // Without the program's events (it ended before they were opened) the window runs out alone.

@@ -1,6 +1,7 @@
 #include "dialogue/remote.h"
 
 #include <algorithm>
+#include <cstring>
 #include <vector>
 
 namespace ipmod {
@@ -26,34 +27,33 @@ void AddList(Text& out, const std::vector<Text>& list) {
   out += 'Z';
 }
 
-std::optional<Text> FromHex(std::string_view hex) {
-  if (hex.size() % 2 != 0) return std::nullopt;
-  const auto value = [](char c) -> int {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-  };
-  Text text;
+// The bytes of hexadecimal digits, added to `text`; false for anything else (an odd count, a
+// zero byte, which no text holds).
+bool FromHex(std::string_view hex, Text& text) {
+  if (hex.size() % 2 != 0) return false;
   for (std::size_t i = 0; i < hex.size(); i += 2) {
-    const int high = value(hex[i]);
-    const int low = value(hex[i + 1]);
-    if (high < 0 || low < 0 || (high == 0 && low == 0)) return std::nullopt;
-    text += static_cast<char>(high * 16 + low);
+    unsigned byte = 0;
+    for (const char c : hex.substr(i, 2)) {
+      const char* digit = c == '\0' ? nullptr : std::strchr(kDigits, c);
+      if (digit == nullptr) return false;
+      byte = byte * 16 + static_cast<unsigned>(digit - kDigits);
+    }
+    if (byte == 0) return false;
+    text += static_cast<char>(byte);
   }
-  return text;
+  return true;
 }
 
-std::optional<std::vector<Text>> ListFromHex(std::string_view field) {
-  std::vector<Text> list;
-  if (field.empty()) return list;
-  for (std::size_t begin = 0;;) {
+bool ListFromHex(std::string_view field, std::vector<Text>& list) {
+  for (std::size_t begin = 0; begin < field.size();) {
     const std::size_t end = std::min(field.find('Y', begin), field.size());
-    std::optional<Text> item = FromHex(field.substr(begin, end - begin));
-    if (!item || item->empty()) return std::nullopt;
-    list.push_back(std::move(*item));
-    if (end == field.size()) return list;
+    list.emplace_back();
+    if (end == begin || !FromHex(field.substr(begin, end - begin), list.back())) return false;
+    // An item parted off at the very end is an empty one.
+    if (end + 1 == field.size()) return false;
     begin = end + 1;
   }
+  return true;
 }
 
 }  // namespace
@@ -91,35 +91,29 @@ Text EncodeGuardOrder(const GuardOrder& order) {
 }
 
 std::optional<GuardOrder> DecodeGuardOrder(std::string_view text) {
-  std::vector<std::string_view> fields;
-  for (std::size_t begin = 0;;) {
-    const std::size_t end = text.find('Z', begin);
-    fields.push_back(text.substr(begin, end == std::string_view::npos ? end : end - begin));
-    if (end == std::string_view::npos) break;
+  constexpr std::size_t kFields = 10;
+  std::string_view fields[kFields];
+  std::size_t count = 0;
+  for (std::size_t begin = 0; begin <= text.size() && count <= kFields; ++count) {
+    const std::size_t end = std::min(text.find('Z', begin), text.size());
+    if (count < kFields) fields[count] = text.substr(begin, end - begin);
     begin = end + 1;
   }
-  if (fields.size() != 10 || (fields[0] != "0" && fields[0] != "1") ||
-      (fields[9] != "C" && fields[9] != "E")) {
+  GuardOrder order;
+  StoredSettings& s = order.snapshot;
+  std::vector<Text>* lists[] = {&s.addresses, &s.masks, &s.gateways, &s.nameServers,
+                                &s.gatewayMetrics};
+  if (count != kFields || (fields[0] != "0" && fields[0] != "1") ||
+      (fields[9] != "C" && fields[9] != "E") || !FromHex(fields[6], order.connectionName) ||
+      !FromHex(fields[7], order.adapterName)) {
     return std::nullopt;
   }
-  GuardOrder order;
-  order.snapshot.dhcp = fields[0] == "1";
-  std::vector<Text>* lists[] = {&order.snapshot.addresses, &order.snapshot.masks,
-                                &order.snapshot.gateways, &order.snapshot.nameServers,
-                                &order.snapshot.gatewayMetrics};
   for (std::size_t i = 0; i < 5; ++i) {
-    std::optional<std::vector<Text>> list = ListFromHex(fields[i + 1]);
-    if (!list) return std::nullopt;
-    *lists[i] = std::move(*list);
+    if (!ListFromHex(fields[i + 1], *lists[i])) return std::nullopt;
   }
-  std::optional<Text> name = FromHex(fields[6]);
-  std::optional<Text> adapter = FromHex(fields[7]);
-  if (!name || !adapter) return std::nullopt;
-  order.connectionName = std::move(*name);
-  order.adapterName = std::move(*adapter);
-  const Text seconds(fields[8]);
-  order.seconds = ConfirmSeconds(seconds);
-  if (ToText(static_cast<int32_t>(order.seconds)) != seconds) return std::nullopt;
+  s.dhcp = fields[0] == "1";
+  order.seconds = ConfirmSeconds(Text(fields[8]));
+  if (ToText(static_cast<int32_t>(order.seconds)) != fields[8]) return std::nullopt;
   order.language = fields[9] == "E" ? Language::kEnglish : Language::kChinese;
   return order;
 }

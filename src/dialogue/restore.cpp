@@ -1,6 +1,7 @@
 #include "dialogue/restore.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <string_view>
 
 namespace ipmod {
@@ -25,7 +26,22 @@ bool SameList(const std::vector<Text>& a, const std::vector<Text>& b) {
   return std::equal(a.begin(), a.end(), b.begin(), b.end(), SameValue);
 }
 
-bool IsAddress(const Text& text) { return ParseIpv4(text).has_value(); }
+// The first `count` of `texts` (all of them by default) as dotted addresses in their plainest
+// form, as a command line carries them; false when one is no address.
+bool Addresses(const std::vector<Text>& texts, std::vector<Text>& addresses,
+               std::size_t count = SIZE_MAX) {
+  for (std::size_t i = 0; i < texts.size() && i < count; ++i) {
+    const std::optional<uint32_t> value = ParseIpv4(texts[i]);
+    if (!value) return false;
+    Text dotted;
+    for (int shift = 24; shift >= 0; shift -= 8) {
+      if (shift < 24) dotted += '.';
+      dotted += ToText(static_cast<int32_t>((*value >> shift) & 255));
+    }
+    addresses.push_back(std::move(dotted));
+  }
+  return true;
+}
 
 // A stored metric, or 1 where none is stored.
 std::optional<Text> Metric(const StoredSettings& snapshot, std::size_t i) {
@@ -49,21 +65,20 @@ bool AddAddressSteps(const StoredSettings& snapshot, const Text& name,
     steps.push_back({Netsh("set address", name, "source=dhcp"), false});
     return true;
   }
-  const std::vector<Text>& addresses = snapshot.addresses;
-  const std::vector<Text>& gateways = snapshot.gateways;
-  if (addresses.empty() || snapshot.masks.size() < addresses.size()) return false;
-  if (!std::all_of(addresses.begin(), addresses.end(), IsAddress) ||
-      !std::all_of(snapshot.masks.begin(), snapshot.masks.begin() + addresses.size(), IsAddress) ||
-      !std::all_of(gateways.begin(), gateways.end(), IsAddress)) {
+  std::vector<Text> addresses, masks, gateways;
+  if (snapshot.addresses.empty() || snapshot.masks.size() < snapshot.addresses.size() ||
+      !Addresses(snapshot.addresses, addresses) ||
+      !Addresses(snapshot.masks, masks, addresses.size()) ||
+      !Addresses(snapshot.gateways, gateways)) {
     return false;
   }
-  const Text first = addresses[0] + " " + snapshot.masks[0] + " ";
+  const Text first = addresses[0] + " " + masks[0] + " ";
   steps.push_back(
       {Netsh("set address", name,
              "static " + first + (gateways.empty() ? Text("none") : gateways[0] + " 1")),
        false});
   for (std::size_t i = 1; i < addresses.size(); ++i) {
-    steps.push_back({Netsh("add address", name, addresses[i] + " " + snapshot.masks[i]), false});
+    steps.push_back({Netsh("add address", name, addresses[i] + " " + masks[i]), false});
   }
   for (std::size_t i = 1; i < gateways.size(); ++i) {
     const std::optional<Text> metric = Metric(snapshot, i);
@@ -76,12 +91,12 @@ bool AddAddressSteps(const StoredSettings& snapshot, const Text& name,
 
 bool AddDnsSteps(const StoredSettings& snapshot, const Text& name,
                  std::vector<RestoreStep>& steps) {
-  const std::vector<Text>& servers = snapshot.nameServers;
+  std::vector<Text> servers;
+  if (!Addresses(snapshot.nameServers, servers)) return false;
   if (servers.empty()) {
     steps.push_back({Netsh("set dns", name, "source=dhcp"), true});
     return true;
   }
-  if (!std::all_of(servers.begin(), servers.end(), IsAddress)) return false;
   steps.push_back({Netsh("set dns", name, "static " + servers[0]), true});
   for (std::size_t i = 1; i < servers.size(); ++i) {
     steps.push_back(
@@ -116,7 +131,7 @@ std::optional<std::vector<RestoreStep>> RestoreSteps(const StoredSettings& snaps
 
 RestoreOutcome PutBack(const WayBack& system, const StoredSettings& snapshot,
                        const Text& adapterName, const std::vector<RestoreStep>& steps,
-                       const std::function<void(bool first)>& waiting, Language language) {
+                       WaitSigns waiting, Language language) {
   const RestoreTexts& t = RestoreTextsIn(language);
   RestoreOutcome outcome;
   std::optional<CapturedRun> failed;
@@ -167,8 +182,8 @@ std::optional<Text> GuardRestore(const WayBack& system, const GuardOrder& order)
                                     order.connectionName))) {
     account += Text(t.failed) + t.notInEffect + "\r\n";
   } else {
-    const RestoreOutcome outcome = PutBack(
-        system, order.snapshot, order.adapterName, *steps, [](bool) {}, language);
+    const RestoreOutcome outcome =
+        PutBack(system, order.snapshot, order.adapterName, *steps, WaitSigns(), language);
     for (const Text& command : outcome.commands) account += command + "\r\n";
     account += outcome.restored ? Text(t.restored) : t.failed + outcome.failure.Bytes();
     account += "\r\n";

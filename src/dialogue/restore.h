@@ -2,7 +2,6 @@
 // commands that put them back.
 #pragma once
 
-#include <functional>
 #include <optional>
 #include <vector>
 
@@ -64,8 +63,7 @@ struct RestoreOutcome {
 // read, the restore is made when every step ran.
 RestoreOutcome PutBack(const WayBack& system, const StoredSettings& snapshot,
                        const Text& adapterName, const std::vector<RestoreStep>& steps,
-                       const std::function<void(bool first)>& waiting,
-                       Language language = Language::kChinese);
+                       WaitSigns waiting, Language language = Language::kChinese);
 
 // What the guard does once its deadline has passed: puts back what differs from the order's
 // snapshot and gives an account of it, in lines ending with CR LF, in the order's language;

@@ -80,44 +80,26 @@ Text TrimLineEnd(const Text& line) {
 
 namespace {
 
-// Faces of the East Asian fonts that Windows consoles use, by their English and their own names.
-const char16_t* const kEastAsianFaces[] = {
-    u"NSimSun",
-    u"\u65B0\u5B8B\u4F53",
-    u"SimSun",
-    u"\u5B8B\u4F53",
-    u"SimHei",
-    u"\u9ED1\u4F53",
-    u"Microsoft YaHei",
-    u"\u5FAE\u8F6F\u96C5\u9ED1",
-    u"DengXian",
-    u"\u7B49\u7EBF",
-    u"MS Gothic",
-    u"\uFF2D\uFF33 \u30B4\u30B7\u30C3\u30AF",
-    u"MS Mincho",
-    u"MingLiU",
-    u"PMingLiU",
-    u"\u7D30\u660E\u9AD4",
-    u"Microsoft JhengHei",
-    u"Gulim",
-    u"GulimChe",
-    u"\uAD74\uB9BC",
-    u"Batang",
-    u"BatangChe",
-    u"Dotum",
-    u"Malgun Gothic",
-    u"Yu Gothic",
-    u"Meiryo",
+// Faces of the East Asian fonts that Windows consoles use: their English names, compared without
+// case, and their own.
+const char* const kEastAsianFaces[] = {
+    "nsimsun", "simsun", "simhei",   "microsoft yahei", "dengxian",      "ms gothic", "ms mincho",
+    "mingliu", "gulim",  "gulimche", "batang",          "malgun gothic", "yu gothic", "meiryo",
+};
+const char16_t* const kEastAsianNativeFaces[] = {
+    u"\u65B0\u5B8B\u4F53",       u"\u5B8B\u4F53", u"\u9ED1\u4F53",
+    u"\u5FAE\u8F6F\u96C5\u9ED1", u"\u7B49\u7EBF", u"\uFF2D\uFF33 \u30B4\u30B7\u30C3\u30AF",
+    u"\u7D30\u660E\u9AD4",       u"\uAD74\uB9BC",
 };
 
-char16_t Lower(char16_t c) { return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c + 32) : c; }
-
-bool SameFace(const std::u16string& face, const char16_t* name) {
+template <typename Char>
+bool SameFace(const std::u16string& face, const Char* name) {
   std::size_t i = 0;
-  for (; i < face.size() && name[i] != u'\0'; ++i) {
-    if (Lower(face[i]) != Lower(name[i])) return false;
+  for (; i < face.size() && name[i] != 0; ++i) {
+    const char16_t c = face[i] >= u'A' && face[i] <= u'Z' ? face[i] + 32 : face[i];
+    if (c != static_cast<char16_t>(name[i])) return false;
   }
-  return i == face.size() && name[i] == u'\0';
+  return i == face.size() && name[i] == 0;
 }
 
 }  // namespace
@@ -126,7 +108,10 @@ Language ChooseLanguage(const ConsoleFacts& facts) {
   if (!facts.console || facts.codePage == kProgramCodePage || facts.windowsTerminal) {
     return Language::kChinese;
   }
-  for (const char16_t* face : kEastAsianFaces) {
+  for (const char* face : kEastAsianFaces) {
+    if (SameFace(facts.fontFace, face)) return Language::kChinese;
+  }
+  for (const char16_t* face : kEastAsianNativeFaces) {
     if (SameFace(facts.fontFace, face)) return Language::kChinese;
   }
   return Language::kEnglish;

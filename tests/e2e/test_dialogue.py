@@ -96,6 +96,13 @@ class DialogueTest(unittest.TestCase):
     def wait_menu(self, s, count=1):
         return s.wait_for(DNS_MENU[-1], count)
 
+    def wait_lines_after(self, s, text, count=2):
+        """Waits for `text` and the `count` rows after it, which a later write fills."""
+        def filled(screen):
+            hits = screen.find(text)
+            return hits and all(screen.text(hits[0][0] + n) for n in range(1, count + 1))
+        return s.wait_until(filled, f"{text!r} and {count} rows after it")
+
     def wait_dns_result(self, s):
         """Waits for whichever DNS message comes; the caller checks which one it is."""
         return s.wait_until(
@@ -774,7 +781,7 @@ class Restore(DialogueTest):
                     if message is None:
                         self.assertEqual(s.wait_exit(), 0)
                     else:
-                        screen = s.wait_for(message)
+                        screen = self.wait_lines_after(s, message)
                         row = self.assert_row_from(screen, message, "")
                         self.assert_coloured(screen, message, "yellow")
                         shown = [screen.text(row + 1), screen.text(row + 2)]
@@ -841,8 +848,9 @@ class Remote(DialogueTest):
             s.type_line("1")
             s.wait_for(self.QUESTION)
             start = time.monotonic()
-            screen = s.wait_for("已恢复修改前的设置。", timeout=40)
+            s.wait_for("已恢复修改前的设置。", timeout=40)
             self.assertTrue(9 <= time.monotonic() - start <= 30)
+            screen = self.wait_lines_after(s, "已恢复修改前的设置。")
             self.assert_coloured(screen, "已超时，正在恢复修改前的设置。", "yellow")
             row = self.assert_row_from(screen, "已恢复修改前的设置。", "")
             self.assert_read_back(screen, ReadBack.STATIC_10, "green", row)
