@@ -173,23 +173,24 @@ std::optional<Text> GuardRestore(const WayBack& system, const GuardOrder& order)
       ReadConnectionSettings(system.adapters, system.registry, order.adapterName);
   if (now.stored && !ChangesSince(order.snapshot, *now.stored).Any()) return std::nullopt;
   Text account = order.connectionName + "\r\n";
+  // Why nothing can be run, when so.
+  Text why;
   std::optional<std::vector<RestoreStep>> steps;
   if (!now.stored) {
-    account += t.failed + SettingsLines(now, language).front() + "\r\n";
+    why = SettingsLines(now, language).front();
   } else if (!IsSafeConnectionName(order.connectionName)) {
-    account += Text(t.failed) + UnsafeNameRefusal(language) + "\r\n";
+    why = UnsafeNameRefusal(language);
   } else if (!(steps = RestoreSteps(order.snapshot, ChangesSince(order.snapshot, *now.stored),
                                     order.connectionName))) {
-    account += Text(t.failed) + t.notInEffect + "\r\n";
-  } else {
-    const RestoreOutcome outcome =
-        PutBack(system, order.snapshot, order.adapterName, *steps, WaitSigns(), language);
-    for (const Text& command : outcome.commands) account += command + "\r\n";
-    account += outcome.restored ? Text(t.restored) : t.failed + outcome.failure.Bytes();
-    account += "\r\n";
-    for (const Text& line : outcome.lines) account += line + "\r\n";
+    why = t.notInEffect;
   }
-  return account;
+  if (!steps) return account + t.failed + why + "\r\n";
+  const RestoreOutcome outcome =
+      PutBack(system, order.snapshot, order.adapterName, *steps, WaitSigns(), language);
+  for (const Text& command : outcome.commands) account += command + "\r\n";
+  account += outcome.restored ? Text(t.restored) : t.failed + outcome.failure.Bytes();
+  for (const Text& line : outcome.lines) account += "\r\n" + line;
+  return account + "\r\n";
 }
 
 Request RestoredAddress(const StoredSettings& snapshot) {
