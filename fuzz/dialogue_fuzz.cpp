@@ -45,7 +45,9 @@ bool IsOneOf(const Text& command, const std::vector<Text>& names, const std::vec
     for (std::size_t i = 0; i < typed.size(); ++i) {
       const bool safe = IsSafeCommandValue(typed[i]);
       if (safe && command == StaticDnsCommand(typed[i], n)) return true;
-      if (i + 2 < typed.size() && safe && IsSafeCommandValue(typed[i + 1]) &&
+      // A gateway that means none never reaches the line.
+      if (i + 2 < typed.size() && safe &&
+          (IsSafeCommandValue(typed[i + 1]) || MeansNoGateway(typed[i + 1])) &&
           IsSafeCommandValue(typed[i + 2]) &&
           command == StaticAddressCommand(typed[i], typed[i + 1], typed[i + 2], n)) {
         return true;
