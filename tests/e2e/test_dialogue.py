@@ -813,14 +813,19 @@ class Remote(DialogueTest):
         adapters[0].auto_dns = True
         return Scenario(adapters, stored=True, environment=self.SSH if remote else {}), adapters[0]
 
-    def change(self, s, remote=True):
-        """Gives the first connection 192.0.2.50; the DNS menu is then shown."""
+    def change(self, s, remote=True, to_question=False):
+        """Gives the first connection 192.0.2.50; the DNS menu is then shown or, to_question,
+        DNS is left automatic and the question at the last pause is shown."""
         screen = self.choose(s, "1")
         self.assertEqual(screen.count(self.NOTICE), 1 if remote else 0, f"\n{screen}")
         if remote:
             self.assert_coloured(screen, self.NOTICE, "yellow")
         self.static_address(s, "192.0.2.50", "192.0.2.1", "255.255.255.0")
-        return self.wait_menu(s)
+        screen = self.wait_menu(s)
+        if to_question:
+            s.type_line("1")
+            screen = s.wait_for(self.QUESTION)
+        return screen
 
     def assert_settings(self, s, adapter, address):
         self.assertEqual(s.stored_settings(adapter)["IPAddress"], [address])
@@ -829,24 +834,19 @@ class Remote(DialogueTest):
     def test_y_keeps_the_change(self):
         s, adapter = self.scenario()
         with s:
-            self.change(s)
-            s.type_line("1")
-            s.wait_for(self.QUESTION)
+            self.change(s, to_question=True)
             s.type_line("y")
             self.assert_coloured(s.wait_for("已保留新设置。"), "已保留新设置。", "green")
             time.sleep(12)  # past the window: the guard has ended without a word
             self.assert_settings(s, adapter, "192.0.2.50")
             self.assertFalse(os.path.exists(s.account_path))
             self.assertEqual(list(s.program_processes().values()), [False])
-            s.type_line("")
-            self.assertEqual(s.wait_exit(), 0)
+            self.assert_waits_for_final_line(s)
 
     def test_no_answer_restores_and_reports(self):
         s, adapter = self.scenario()
         with s:
-            self.change(s)
-            s.type_line("1")
-            s.wait_for(self.QUESTION)
+            self.change(s, to_question=True)
             start = time.monotonic()
             s.wait_for("已恢复修改前的设置。", timeout=40)
             self.assertTrue(9 <= time.monotonic() - start <= 30)
@@ -856,8 +856,7 @@ class Remote(DialogueTest):
             self.assert_read_back(screen, ReadBack.STATIC_10, "green", row)
             self.assertEqual(s.netsh_calls()[-1], self.RESTORE)
             self.assert_settings(s, adapter, "192.0.2.10")
-            s.type_line("")
-            self.assertEqual(s.wait_exit(), 0)
+            self.assert_waits_for_final_line(s)
 
     def test_a_killed_program_is_restored_by_its_guard(self):
         s, adapter = self.scenario()
