@@ -37,7 +37,8 @@ Text InterfaceSettingsKey(const Text& adapterName);
 
 // Reads both halves for the adapter of that name (the live one only when there are stored
 // settings); nothing is written anywhere. A stored value that is missing counts as empty
-// (EnableDHCP as off). A link whose state cannot be read counts as up.
+// (EnableDHCP as off). The link's state is read only where no address is in use (a link that uses
+// one is up); one that cannot be read counts as up.
 ConnectionSettings ReadConnectionSettings(AdapterSource& source, RegistryReader& registry,
                                           const Text& adapterName);
 

@@ -482,10 +482,14 @@ TEST(ReadConnectionSettings, ReadsTheAdaptersKeyAndItsLiveState) {
   ASSERT_TRUE(read.stored && read.live);
   EXPECT_TRUE(read.stored->dhcp);
   EXPECT_EQ(read.live->addresses, (std::vector<Text>{"192.0.2.10", "192.0.2.50", "198.51.100.9"}));
-  EXPECT_FALSE(read.live->linkUp);
+  EXPECT_TRUE(read.live->linkUp);  // it uses an address: up, whatever a query would say
   ASSERT_EQ(registry.keyReads.size(), 1u);
   EXPECT_EQ(registry.keyReads[0].root, kLocalMachine);
-  source.linkUp.clear();  // a link state that cannot be read counts as up
+  // Without an address in use the link is asked; one that cannot be read counts as up.
+  source.nodes->back().IpAddress = Bytes<16>("0.0.0.0");
+  source.nodes->back().LaterAddresses.clear();
+  EXPECT_FALSE(ReadConnectionSettings(source, registry, name).live->linkUp);
+  source.linkUp.clear();
   EXPECT_TRUE(ReadConnectionSettings(source, registry, name).live->linkUp);
 
   // No key for it, or the adapter gone: that half is missing. Without a name nothing is read.
@@ -499,7 +503,7 @@ TEST(ReadConnectionSettings, ReadsTheAdaptersKeyAndItsLiveState) {
   EXPECT_FALSE(ReadConnectionSettings(source, registry, name).live);
   const ConnectionSettings unnamed = ReadConnectionSettings(source, registry, "");
   EXPECT_FALSE(unnamed.stored || unnamed.live);
-  EXPECT_EQ(registry.keyReads.size(), 5u);
+  EXPECT_EQ(registry.keyReads.size(), 6u);
 }
 
 }  // namespace

@@ -83,8 +83,8 @@ namespace {
 // Faces of the East Asian fonts that Windows consoles use: their English names, compared without
 // case, and their own.
 const char* const kEastAsianFaces[] = {
-    "nsimsun", "simsun", "simhei",   "microsoft yahei", "dengxian",      "ms gothic", "ms mincho",
-    "mingliu", "gulim",  "gulimche", "batang",          "malgun gothic", "yu gothic", "meiryo",
+    "nsimsun",   "simsun",  "simhei", "microsoft yahei", "dengxian",
+    "ms gothic", "mingliu", "gulim",  "malgun gothic",
 };
 const char16_t* const kEastAsianNativeFaces[] = {
     u"\u65B0\u5B8B\u4F53",       u"\u5B8B\u4F53", u"\u9ED1\u4F53",
