@@ -575,6 +575,9 @@ class Sandbox:
         with open(path, "wb") as out:
             out.write(registry_file(keys))
         self.run_wine("reg", "import", windows_path(path))
+        # The wineserver that reg started goes once reg has ended; a program started while it is
+        # going can find it gone mid-connect ("wine client error: recvmsg"). Let it go first.
+        run([WINESERVER, "-w"], env=wine_environment(self.prefix), check=False, timeout=60)
 
     def _prepare_app(self) -> None:
         os.makedirs(self.app)
