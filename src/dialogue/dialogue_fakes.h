@@ -200,14 +200,8 @@ class FakeAdapters : public AdapterSource, public RegistryReader {
   }
   // One more stored address after the others.
   void StoreAnother(const Text& guid, const Text& ip, const Text& mask) {
-    Values& key = keys_[InterfaceSettingsKey(guid)];
-    const auto append = [&](const char* name, const Text& value) {
-      std::vector<Text> list = RegistryStrings(key[name]);
-      list.push_back(value);
-      key[name] = MultiString(list);
-    };
-    append("IPAddress", ip);
-    append("SubnetMask", mask);
+    Append(guid, "IPAddress", ip);
+    Append(guid, "SubnetMask", mask);
   }
   void StoreDhcp(const Text& guid) {
     Values& key = keys_[InterfaceSettingsKey(guid)];
@@ -221,13 +215,8 @@ class FakeAdapters : public AdapterSource, public RegistryReader {
   }
   // One more gateway after the others, with its metric.
   void StoreAnotherGateway(const Text& guid, const Text& gateway, const Text& metric) {
-    Values& key = keys_[InterfaceSettingsKey(guid)];
-    for (const auto& [name, value] : {std::pair<const char*, Text>{"DefaultGateway", gateway},
-                                      {"DefaultGatewayMetric", metric}}) {
-      std::vector<Text> list = RegistryStrings(key[name]);
-      list.push_back(value);
-      key[name] = MultiString(list);
-    }
+    Append(guid, "DefaultGateway", gateway);
+    Append(guid, "DefaultGatewayMetric", metric);
   }
   // A DNS server put in at a 1-based place of the list.
   void InsertDns(const Text& guid, const Text& server, std::size_t place) {
@@ -304,6 +293,13 @@ class FakeAdapters : public AdapterSource, public RegistryReader {
   struct Live {
     Text guid, address, mask, gateway;
   };
+  // One more string at the end of a stored list.
+  void Append(const Text& guid, const char* name, const Text& value) {
+    RegistryValue& stored = keys_[InterfaceSettingsKey(guid)][name];
+    std::vector<Text> list = RegistryStrings(stored);
+    list.push_back(value);
+    stored = MultiString(list);
+  }
   static RegistryValue MultiString(const std::vector<Text>& strings) {
     Text data;
     for (const Text& s : strings) data += s + Text(1, '\0');
