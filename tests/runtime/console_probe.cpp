@@ -5,8 +5,9 @@
 //   console_probe keys LOG    one ReadLine without echo, as hex
 //   console_probe interrupted-read LOG  a ReadLine that a Ctrl+C ends the way Windows does; a
 //                             line or the end of input as hex, should ReadLine ever return
-//   console_probe interrupted-write LOG  one long coloured write that a Ctrl+C interrupts;
-//                             whether it succeeded, should it ever return
+//   console_probe interrupted-write LOG  at a key, one long coloured write that a Ctrl+C
+//                             interrupts; whether it succeeded, should it ever return, and
+//                             "interrupted" when the Ctrl+C reaches the handlers
 //   console_probe cwd LOG     the current directory the start routine sees and whether OLE is
 //                             initialised
 //   console_probe result LOG  a start routine that returns 42
@@ -153,21 +154,22 @@ void InterruptedRead() {
   Log("again " + HexLine(console.ReadLine()));
 }
 
-DWORD WINAPI InterruptTheWrite(void*) {
-  // The write has begun once the console shows its colours.
-  while (CurrentAttribute() != ipmod::ConsoleAttribute(ipmod::kYellow, ipmod::kBlue)) {
-  }
-  ::GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0);
-  return 0;
+// Logs that a Ctrl+C has reached the handlers. Registered after the console's own, it runs
+// first, on the same thread, and leaves the event to that one.
+BOOL WINAPI NoteTheInterrupt(DWORD) {
+  Log("interrupted");
+  return FALSE;
 }
 
-// One long write in colours (more than the writer hands the console at once), which a Ctrl+C
-// meets in the middle.
+// One long write in colours (more than the writer hands the console at once), begun once a key
+// is typed. The test has the terminal take no output by then, so the write stays in its middle
+// until the test lets it go, once the Ctrl+C has reached the handlers.
 void InterruptedWrite() {
   using namespace ipmod;
   SystemConsole console;
+  ::SetConsoleCtrlHandler(NoteTheInterrupt, TRUE);
   const ConsoleText text(Text(3 * 0x10000, 'x') + "END");
-  ::CreateThread(nullptr, 0, InterruptTheWrite, nullptr, 0, nullptr);
+  console.WaitForInput(INFINITE);
   Log(console.WriteText(std::nullopt, std::nullopt, false, kYellow, kBlue, text) ? "written"
                                                                                  : "not written");
 }

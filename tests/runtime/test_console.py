@@ -10,12 +10,17 @@ Every test ends its tmux server and its wineserver, whatever happened.
 """
 
 import argparse
+import contextlib
+import ctypes
+import glob
 import os
 import shlex
 import shutil
+import signal
 import subprocess
 import sys
 import tempfile
+import termios
 import unittest
 
 # The Wine and console support shared with the other suites that drive a program in tmux.
@@ -62,6 +67,47 @@ def colours_at(screen, row, column, length):
     terminal's default colours taken as white on black."""
     return {(colour_number(c.fg, 7), colour_number(c.bg, 0))
             for c in screen.columns(row)[column:column + length]}
+
+
+# ------------------------------------------------------------------------------ the terminal
+
+# STATUS_CONTROL_C_EXIT, the exit code of an interrupted program, as Linux sees it (its low byte).
+INTERRUPTED_EXIT_STATUS = 0x3A
+SYS_WRITE = 1  # system call numbers on x86_64
+SYS_TGKILL = 234
+
+
+@contextlib.contextmanager
+def output_stopped(terminal):
+    """The terminal takes no output meanwhile (as after Ctrl+S): a write to it waits."""
+    fd = os.open(terminal, os.O_RDWR | os.O_NOCTTY)
+    termios.tcflow(fd, termios.TCOOFF)
+    try:
+        yield
+    finally:
+        termios.tcflow(fd, termios.TCOON)
+        os.close(fd)
+
+
+def interrupt(pid):
+    """Sends SIGINT to the main thread of process `pid`, as Wine does for the console's Ctrl+C.
+    (Sent to the process, it may reach a thread whose emulated 32-bit code blocks it for good.)"""
+    libc = ctypes.CDLL(None, use_errno=True)
+    if libc.syscall(SYS_TGKILL, pid, pid, signal.SIGINT) != 0:
+        raise OSError(ctypes.get_errno(), "tgkill")
+
+
+def writing_to(terminal):
+    """Whether a thread of some process waits in a write to the terminal."""
+    for task in glob.glob("/proc/[0-9]*/task/[0-9]*"):
+        try:
+            with open(task + "/syscall") as call:
+                number, fd = call.read().split()[:2]
+            if int(number) == SYS_WRITE and os.readlink(f"{task}/fd/{int(fd, 16)}") == terminal:
+                return True
+        except (OSError, ValueError):
+            continue  # ended meanwhile, or running, or not in a system call
+    return False
 
 
 # ------------------------------------------------------------------------------ the tests
@@ -174,10 +220,17 @@ class WriteTextTest(ProbeTest):
 
 
     def test_ctrl_c_in_the_middle_of_a_write_ends_the_program_after_it(self):
-        # The probe raises Ctrl+C as soon as its long write has the console's colours changed:
-        # the write still ends in its colours, the program ends then and not normally.
+        # The terminal takes no output until the Ctrl+C has reached the probe's handlers, so its
+        # long write, begun at a key, is held in the middle: the write still ends in its
+        # colours, and the program ends then, as interrupted, and not normally.
         self.start_in_console("interrupted-write")
-        self.console.wait_exit()
+        terminal = self.console.terminal()
+        with output_stopped(terminal):
+            self.console.type("g")
+            poll(lambda: writing_to(terminal), "the probe's write to be held")
+            interrupt(self.console.program_pid(os.path.basename(OPTIONS.probe)))
+            poll(lambda: "interrupted" in self.log_lines(), "the Ctrl+C to reach the handlers")
+        status = self.console.wait_exit()
         screen = Screen(self.screen())
         context = "\n".join(self.log_lines()) + "\n" + screen.captured
         self.assertEqual(screen.count("END"), 1, context)
@@ -185,6 +238,7 @@ class WriteTextTest(ProbeTest):
         self.assertEqual(colours_at(screen, row, start, 3), {(ansi_colour(6), ansi_colour(1))},
                          context)
         self.assertNotIn("end", self.log_lines(), context)
+        self.assertEqual(status, INTERRUPTED_EXIT_STATUS, context)
 
 
 class ReadLineTest(ProbeTest):

@@ -6,6 +6,7 @@ polling with a deadline, one tmux server per console on a private socket (the pr
 and its pane captured with colours), and the captured pane parsed into rows of coloured cells.
 """
 
+import glob
 import os
 import re
 import shlex
@@ -341,8 +342,7 @@ class Console:
         """Waits until Wine's console has taken the pane's terminal out of line mode, or the
         program has ended. Keys typed before that meet the terminal's own line editing: Enter
         arrives as a line feed. The program may run a little while before it happens."""
-        tty = self.tmux("display-message", "-p", "-t", "main", "#{pane_tty}").stdout
-        tty = tty.decode().strip()
+        tty = self.terminal()
 
         def line_mode() -> bool:
             fd = os.open(tty, os.O_RDONLY | os.O_NOCTTY | os.O_NONBLOCK)
@@ -386,6 +386,26 @@ class Console:
     def screen(self) -> Screen:
         self.last_screen = Screen(self.capture())
         return self.last_screen
+
+    def terminal(self) -> str:
+        """The path of the pane's terminal, e.g. /dev/pts/3."""
+        return self.tmux("display-message", "-p", "-t", "main",
+                         "#{pane_tty}").stdout.decode().strip()
+
+    def program_pid(self, name: str) -> int:
+        """The Linux pid of the Wine process of the program file `name` in the pane's session
+        (a 32-bit one is started through Wine's start.exe); Wine names a process after its file."""
+        session = self.tmux("display-message", "-p", "-t", "main", "#{pane_pid}").stdout.strip()
+        for stat in glob.glob("/proc/[0-9]*/stat"):
+            try:
+                with open(stat, "rb") as info:
+                    pid, rest = info.read().split(b" (", 1)
+                command, fields = rest.rsplit(b") ", 1)
+            except (OSError, ValueError):
+                continue  # ended meanwhile
+            if command.decode(errors="replace") == name[:15] and fields.split()[3] == session:
+                return int(pid)
+        raise HarnessError(f"{name} does not run in the console")
 
     def exit_status(self) -> Optional[int]:
         """The program's exit status once it has ended, else None."""
