@@ -3,7 +3,8 @@
 //                             output, "e:TEXT" to standard error
 //   exit CODE [TEXT]          writes TEXT (if given) and ends at once with CODE
 //   lines COUNT               writes COUNT numbered lines, one write each, then ends
-//   zero                      writes "ab", a zero byte and "cd" in one write, pauses, then "ef"
+//   zero                      writes "ab", a zero byte and "cd" in one write, then, once the
+//                             reader has taken that, "ef"
 //   stdin                     tells whether it can read anything from standard input
 //   env                       writes its PATH and whether NoDefaultCurrentDirectoryInExePath is
 //                             set, as "PATH=...\r\nNoDefault...: set|unset"
@@ -42,7 +43,8 @@ int Lines(int count) {
 
 int Zero() {
   Write(STD_OUTPUT_HANDLE, std::string("ab\0cd", 5));
-  Sleep(100);
+  // Returns once the reader has taken it all: "ef" comes in a read of its own.
+  FlushFileBuffers(GetStdHandle(STD_OUTPUT_HANDLE));
   Write(STD_OUTPUT_HANDLE, "ef");
   return 0;
 }
