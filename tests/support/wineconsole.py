@@ -21,8 +21,13 @@ WINE = "/usr/lib/wine/wine64"
 WINESERVER = "wineserver"
 SCREEN_WIDTH = 120
 SCREEN_HEIGHT = 40
-DEFAULT_TIMEOUT = 30.0
+# A ceiling for any one wait for the program: generous, for loaded machines and for 32-bit
+# programs run through an emulator.
+DEFAULT_TIMEOUT = 60.0
+# Polls come this often at first, then less often as a wait goes on (each poll of a console
+# costs a tmux client and a parse of the screen), up to POLL_SLOWEST apart.
 POLL_INTERVAL = 0.03
+POLL_SLOWEST = 0.25
 
 
 class HarnessError(RuntimeError):
@@ -120,7 +125,8 @@ def poll(condition: Callable[[], object], what: str, timeout: float = DEFAULT_TI
          error=AssertionError, details: Optional[Callable[[], object]] = None):
     """Calls `condition()` until it gives something true and returns that. When `timeout`
     seconds pass first, raises `error` naming `what`, followed by `details()` if given."""
-    deadline = time.monotonic() + timeout
+    start = time.monotonic()
+    deadline = start + timeout
     while True:
         result = condition()
         if result:
@@ -130,7 +136,7 @@ def poll(condition: Callable[[], object], what: str, timeout: float = DEFAULT_TI
             if details is not None:
                 message += f"\n{details()}"
             raise error(message)
-        time.sleep(POLL_INTERVAL)
+        time.sleep(min(POLL_SLOWEST, max(POLL_INTERVAL, (time.monotonic() - start) / 8)))
 
 
 # ----------------------------------------------------------------------------- screen
