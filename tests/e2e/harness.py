@@ -2,15 +2,17 @@
 """End-to-end runs of ipmod.exe, the 32-bit or the 64-bit build, under Wine, one isolated
 scenario at a time.
 
-Each `Scenario` gets a `Sandbox`:
-- a network namespace with made-up adapters (port-less bridges with fixed MACs, one or more
+Scenarios run in worlds (see World): a network namespace, and a Wine prefix copied from one
+golden prefix per test run, whose netsh.exe in system32 and syswow64 (the system directory of
+32-bit programs) is the project's stand-in netsh (used because WINEDLLOVERRIDES says
+netsh.exe=n), with a wineserver and Wine's system processes that stay up. The scenarios of a
+test run share a few worlds, one scenario at a time, so that Wine starts once per world. Each
+`Scenario` (a `Sandbox` with a console) makes the world its own:
+- made-up adapters as the namespace's links (port-less bridges with fixed MACs, one or more
   documentation range addresses each, or, for an unplugged cable, down and without any; IPv6
   off, a default route, a resolv.conf of its own);
-- a Wine prefix copied from one golden prefix per test run, whose netsh.exe in system32 and
-  syswow64 (the system directory of 32-bit programs) is the project's stand-in netsh (used
-  because WINEDLLOVERRIDES says netsh.exe=n);
 - the connection names, and on request each adapter's stored settings as Windows keeps them,
-  seeded into the prefix's registry by one `reg import` run inside the namespace;
+  in place of the last scenario's, by one `reg import` run inside the namespace;
 - the stand-in told its mode: answering as told (the default), or a model of Windows whose
   accepted commands change the stored settings and, through tests/e2e/live-change.sh, the
   namespace's live addresses, routes and resolv.conf (see Lease for what a switch to DHCP
@@ -22,8 +24,8 @@ it in a Sandbox in the terminal instead.)
 
 The test drives it by typing lines, polls the pane for expected text, reads the screen back
 with colours, the stand-in's call log, the stored and live settings and the program's exit
-status. Everything a scenario made is removed when it ends, whatever happened; leftovers of
-aborted runs (owner process gone) are removed on the next run.
+status. When a scenario ends, whatever happened, every process it started is ended and its
+folder removed; leftovers of aborted runs (owner process gone) are removed on the next run.
 
 Settings come from the environment:
   IPMOD_E2E_PROGRAM   path of the built ipmod.exe (either build)
@@ -32,16 +34,18 @@ Settings come from the environment:
                       prefix with Wine's 32-bit system files (package wine32)
   IPMOD_E2E_NETSH     path of the built stand-in netsh.exe
   IPMOD_E2E_PLANTED   path of the marker program planted beside the program (optional)
-  IPMOD_E2E_GOLDEN    golden prefix to use (made here, under a lock, when missing); without it
-                      each test process makes a private one and removes it at exit
+  IPMOD_E2E_GOLDEN    golden prefix to use (made here, under a lock, when missing), beside
+                      which the worlds are kept; without it each test process makes a private
+                      one and removes it at exit, and each scenario a world of its own
 
 Command line (used by CTest):
   harness.py make-golden PREFIX NETSH   make a fresh golden prefix (for IPMOD_WINE_BITS)
-  harness.py remove-golden PREFIX       remove it
+  harness.py remove-golden PREFIX       remove it and the worlds beside it
 """
 
 import atexit
 import fcntl
+import hashlib
 import ipaddress
 import json
 import os
@@ -62,9 +66,11 @@ from wineconsole import (WINE, WINESERVER, Console, HarnessError, poll,  # noqa:
                          prefix_starts, run, system_directory, wine_bits, windows_path)
 
 TAG = "ipmod-e2e"
-CONNECTION_KEY = ("HKLM\\SYSTEM\\CurrentControlSet\\Control\\Network\\"
-                  "{4D36E972-E325-11CE-BFC1-08002BE10318}\\%s\\Connection")
-INTERFACES_KEY = "HKLM\\SYSTEM\\CurrentControlSet\\Services\\Tcpip\\Parameters\\Interfaces\\%s"
+NETWORK_KEY = ("HKLM\\SYSTEM\\CurrentControlSet\\Control\\Network\\"
+               "{4D36E972-E325-11CE-BFC1-08002BE10318}")
+CONNECTION_KEY = NETWORK_KEY + "\\%s\\Connection"
+INTERFACES = "HKLM\\SYSTEM\\CurrentControlSet\\Services\\Tcpip\\Parameters\\Interfaces"
+INTERFACES_KEY = INTERFACES + "\\%s"
 # The stand-in netsh's live half: run natively by Wine inside the scenario's namespaces.
 LIVE_CHANGE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "live-change.sh")
 
@@ -220,6 +226,9 @@ class Config:
     golden: Optional[str]
     work_root: str
     bits: int  # 32 or 64: the kind of program ipmod.exe is
+    # Where the test run keeps the worlds its scenarios share (see World); None: each scenario
+    # makes a world of its own and removes it at its end.
+    worlds: Optional[str] = None
 
     @staticmethod
     def from_environment() -> "Config":
@@ -241,7 +250,7 @@ class Config:
         # Scenario prefixes sit beside the golden one, so that hard links work.
         root = os.path.dirname(golden) if golden else "/tmp"
         return Config(program, netsh, planted and os.path.abspath(planted), golden, root,
-                      wine_bits(program))
+                      wine_bits(program), golden and os.path.join(root, "worlds"))
 
 
 @dataclass
@@ -335,35 +344,141 @@ def clean_leftovers(work_root: str) -> None:
 
 
 def _teardown(ident: str, directory: str, socket: str) -> List[str]:
-    """Ends and removes everything of one scenario; returns what went wrong (for reports)."""
-    problems = []
+    """Ends and removes everything of one scenario, a world of its own included; returns what
+    went wrong (for reports)."""
     Console(directory, socket).stop()
-    prefix = os.path.join(directory, "prefix")
-    if os.path.isdir(prefix):
-        env = wine_environment(prefix)
-        done = run([WINESERVER, "-k"], env=env, check=False, timeout=30)
-        if done.returncode not in (0, 1):
-            problems.append(f"wineserver -k: exit {done.returncode}")
-        # Wait until it is gone: a later prefix may get this one's inode, and with it the same
-        # server socket directory.
-        run([WINESERVER, "-w"], env=env, check=False, timeout=30)
-    if os.path.exists(f"/run/netns/{ident}"):
-        done = run(["ip", "netns", "pids", ident], check=False, timeout=10)
-        for pid in done.stdout.decode().split():
-            try:
-                os.kill(int(pid), signal.SIGKILL)
-            except (ProcessLookupError, ValueError):
-                pass
-        done = run(["ip", "netns", "del", ident], check=False, timeout=30)
-        if done.returncode != 0:
-            problems.append("ip netns del: " + done.stderr.decode(errors="replace").strip())
-    shutil.rmtree(f"/etc/netns/{ident}", ignore_errors=True)
-    shutil.rmtree(directory, ignore_errors=True)
+    problems = World(directory, ident).remove()
     try:
         os.unlink(socket)
     except FileNotFoundError:
         pass
     return problems
+
+
+# ----------------------------------------------------------------------------- worlds
+
+# Set to the scenario's id for every Wine command of a scenario, and so inherited by every
+# process the scenario starts: what the world ends once the scenario is over.
+SCENARIO_VARIABLE = "IPMOD_E2E_SCENARIO"
+
+
+class World:
+    """Where scenarios run, one at a time: a network namespace, and a Wine prefix copied from
+    the golden one whose wineserver stays up (wineserver -p), and with it Wine's system
+    processes, from the first scenario to the last. A scenario makes the links, resolv.conf
+    and registry keys its own (see Sandbox), and ends every process it started.
+
+    Wine learns an adapter's link name and MAC once, by its index, for the life of its system
+    processes: the scenarios of one world have the same links, by name and MAC (its layout)."""
+
+    def __init__(self, directory: str, namespace: str):
+        self.directory = directory
+        self.namespace = namespace
+        self.prefix = os.path.join(directory, "prefix")
+
+    def make(self, golden: str) -> None:
+        run(["ip", "netns", "add", self.namespace])
+        run(["ip", "netns", "exec", self.namespace, "sh", "-c",
+             "echo 1 > /proc/sys/net/ipv6/conf/all/disable_ipv6 && "
+             "echo 1 > /proc/sys/net/ipv6/conf/default/disable_ipv6"])
+        os.makedirs(f"/etc/netns/{self.namespace}", exist_ok=True)
+        copy_prefix(golden, self.prefix)
+
+    def start(self) -> None:
+        """Starts its wineserver for good, unless one runs (then this does nothing); Wine's
+        system processes come with the next Wine command. (The server keeps what it inherits
+        open: no pipes.)"""
+        subprocess.call(["ip", "netns", "exec", self.namespace, WINESERVER, "-p"],
+                        env=wine_environment(self.prefix), stdin=subprocess.DEVNULL,
+                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60)
+
+    def end_scenarios(self) -> None:
+        """Ends every process a scenario started (its environment names the scenario): the
+        program, what it started, a guard left behind."""
+        def none_left() -> bool:
+            mark, found = SCENARIO_VARIABLE.encode() + b"=", False
+            for pid in run(["ip", "netns", "pids", self.namespace], check=False).stdout.split():
+                try:
+                    with open(f"/proc/{int(pid)}/environ", "rb") as environ:
+                        if any(v.startswith(mark) for v in environ.read().split(b"\0")):
+                            os.kill(int(pid), signal.SIGKILL)
+                            found = True
+                except OSError:
+                    continue  # ended meanwhile
+            return not found
+
+        poll(none_left, "the processes of a scenario to end", error=HarnessError)
+
+    def remove(self) -> List[str]:
+        """Ends its wineserver and processes and removes it; returns what went wrong."""
+        problems = []
+        if os.path.isdir(self.prefix):
+            env = wine_environment(self.prefix)
+            done = run([WINESERVER, "-k"], env=env, check=False, timeout=30)
+            if done.returncode not in (0, 1):
+                problems.append(f"wineserver -k: exit {done.returncode}")
+            # Wait until it is gone: a later prefix may get this one's inode, and with it the
+            # same server socket directory.
+            run([WINESERVER, "-w"], env=env, check=False, timeout=30)
+        if os.path.exists(f"/run/netns/{self.namespace}"):
+            done = run(["ip", "netns", "pids", self.namespace], check=False, timeout=10)
+            for pid in done.stdout.decode().split():
+                try:
+                    os.kill(int(pid), signal.SIGKILL)
+                except (ProcessLookupError, ValueError):
+                    pass
+            done = run(["ip", "netns", "del", self.namespace], check=False, timeout=30)
+            if done.returncode != 0:
+                problems.append("ip netns del: " + done.stderr.decode(errors="replace").strip())
+        shutil.rmtree(f"/etc/netns/{self.namespace}", ignore_errors=True)
+        shutil.rmtree(self.directory, ignore_errors=True)
+        return problems
+
+
+def _shared_world(worlds: str, number: int) -> World:
+    tag = hashlib.sha1(worlds.encode()).hexdigest()[:8]
+    return World(os.path.join(worlds, str(number)), f"{TAG}-w{tag}-{number}")
+
+
+def lease_world(worlds: str, golden: str, layout: str) -> Tuple[World, int]:
+    """A world in `worlds` with `layout` that no scenario holds, made when there is none, and
+    the file descriptor whose lock holds it (closing it lets the world go)."""
+    os.makedirs(worlds, exist_ok=True)
+    with open(os.path.join(worlds, "choosing"), "w") as choosing:
+        fcntl.flock(choosing, fcntl.LOCK_EX)
+        number = 0
+        while True:
+            world = _shared_world(worlds, number)
+            lock = os.open(world.directory + ".lock", os.O_RDWR | os.O_CREAT)
+            try:
+                fcntl.flock(lock, fcntl.LOCK_EX | fcntl.LOCK_NB)
+                with open(os.path.join(world.directory, "layout")) as made:
+                    made_for = made.read()
+            except BlockingIOError:  # held
+                made_for = None
+            except FileNotFoundError:  # not made, or not to the end
+                break
+            if made_for == layout:
+                return world, lock
+            os.close(lock)
+            number += 1
+    try:
+        world.remove()
+        world.make(golden)
+        with open(os.path.join(world.directory, "layout"), "w") as made:
+            made.write(layout)
+    except BaseException:
+        os.close(lock)
+        raise
+    return world, lock
+
+
+def remove_worlds(worlds: str) -> None:
+    if os.path.isdir(worlds):
+        for name in os.listdir(worlds):
+            if name.isdigit():
+                _shared_world(worlds, int(name)).remove()
+        shutil.rmtree(worlds, ignore_errors=True)
 
 
 DEFAULT_DNS = ("192.0.2.53", "198.51.100.53")
@@ -403,10 +518,11 @@ class Live:
 
 
 class Sandbox:
-    """The world of one run of ipmod.exe, without a console: its adapters in a network
-    namespace, a Wine prefix of its own with the stand-in netsh, the connection names (and,
-    with stored=True, the stored settings) in its registry, and the program in a folder of its
-    own. Use as a context manager; everything is removed at the end, whatever happened.
+    """One run of ipmod.exe, without a console, in a World: its adapters as the namespace's
+    links, the connection names (and, with stored=True, the stored settings) in the prefix's
+    registry, the stand-in netsh told what to do, and the program in a folder of its own. Use as
+    a context manager; at the end, whatever happened, every process it started is ended, and the
+    world is handed on (or removed, when it is its own).
 
     adapters, gateway, dns: the namespace's links, default route and resolv.conf
     replies: stand-in netsh answer per call number (1-based); `default_reply` for the rest
@@ -451,7 +567,9 @@ class Sandbox:
         # Where a console of the scenario has its tmux socket (kept short: a socket path has a
         # length limit); the teardown ends a server there if one runs.
         self.socket = f"/tmp/{self.ident}.sock"
-        self.prefix = os.path.join(self.directory, "prefix")
+        # A world of its own, named after the scenario, unless the test run shares its worlds.
+        self.world = None if self.config.worlds else World(self.directory, self.ident)
+        self._world_lock: Optional[int] = None
         self.app = os.path.join(self.directory, "app")
         self.path_front = os.path.join(self.directory, "path-front")
         self.log_path = os.path.join(self.directory, "netsh.log")
@@ -468,8 +586,13 @@ class Sandbox:
         golden = golden_prefix(self.config)
         try:
             os.makedirs(self.directory)
-            self._make_namespace()
-            copy_prefix(golden, self.prefix)
+            if self.config.worlds:
+                layout = " ".join(f"{a.link}/{a.mac}" for a in self.adapters)
+                self.world, self._world_lock = lease_world(self.config.worlds, golden, layout)
+                self.world.end_scenarios()  # of a test process that died in its scenario
+            else:
+                self.world.make(golden)
+            self._make_links()
             self._seed_registry()
             self._prepare_app()
             self._launch()
@@ -490,7 +613,24 @@ class Sandbox:
         """Starts what runs in the sandbox once it is set up; nothing here."""
 
     def _cleanup(self) -> List[str]:
-        return _teardown(self.ident, self.directory, self.socket)
+        problems = []
+        if self._world_lock is not None:
+            Console(self.directory, self.socket).stop()
+            try:
+                self.world.end_scenarios()
+            except HarnessError as err:
+                problems.append(str(err))
+            os.close(self._world_lock)
+            self._world_lock = None
+        return problems + _teardown(self.ident, self.directory, self.socket)
+
+    @property
+    def namespace(self) -> str:
+        return self.world.namespace
+
+    @property
+    def prefix(self) -> str:
+        return self.world.prefix
 
     def diagnostics(self) -> str:
         """What the sandbox shows now (for failure reports)."""
@@ -506,15 +646,16 @@ class Sandbox:
 
     # -- set-up steps
 
-    def _make_namespace(self) -> None:
-        ns = self.ident
-        run(["ip", "netns", "add", ns])
-        run(["ip", "netns", "exec", ns, "sh", "-c",
-             "echo 1 > /proc/sys/net/ipv6/conf/all/disable_ipv6 && "
-             "echo 1 > /proc/sys/net/ipv6/conf/default/disable_ipv6"])
-        commands = []
-        for adapter in self.adapters:
-            commands += [f"link add {adapter.link} type bridge",
+    def _make_links(self) -> None:
+        """Gives the namespace the scenario's links, in place of the last scenario's, with the
+        indexes a new namespace gives them (2 on), and its resolv.conf."""
+        ns = self.namespace
+        present = {link["ifname"] for link in json.loads(run(["ip", "-n", ns, "-j", "link",
+                                                              "show"]).stdout)}
+        commands = [f"link del {a.link}" for a in self.adapters if a.link in present]
+        for index, adapter in enumerate(self.adapters, 2):
+            adapter.ifindex = index
+            commands += [f"link add {adapter.link} index {index} type bridge",
                          f"link set {adapter.link} address {adapter.mac}"]
             if adapter.up:
                 commands += [f"addr add {address} dev {adapter.link}"
@@ -525,29 +666,26 @@ class Sandbox:
         if self.gateway and (gateway_adapter is None or gateway_adapter.up):
             commands.append(f"route add default via {self.gateway} metric 1")
         run(["ip", "-n", ns, "-batch", "-"], input_bytes="\n".join(commands).encode() + b"\n")
-        links = json.loads(run(["ip", "-n", ns, "-j", "link", "show"]).stdout)
-        index = {link["ifname"]: link["ifindex"] for link in links}
-        for adapter in self.adapters:
-            adapter.ifindex = index[adapter.link]
-        os.makedirs(f"/etc/netns/{ns}", exist_ok=True)
+        # Written in place: the file is bind-mounted where the world's processes see it.
         with open(f"/etc/netns/{ns}/resolv.conf", "w") as resolv:
             resolv.write("".join(f"nameserver {server}\n" for server in self.dns))
 
-    def command(self, *args: str) -> List[str]:
+    def command(self, *args: str, environment: Optional[Dict[str, str]] = None) -> List[str]:
         """The Linux command line that runs the Wine command `args` inside the namespace, with
-        the prefix and the environment of the sandbox."""
-        env = self._environment()
-        return (["ip", "netns", "exec", self.ident, "env", "-i"] +
+        the prefix and the environment of the sandbox (or `environment`)."""
+        env = self._environment() if environment is None else environment
+        return (["ip", "netns", "exec", self.namespace, "env", "-i"] +
                 [f"{k}={v}" for k, v in env.items()] + [WINE, *args])
 
-    def run_wine(self, *args: str, timeout=60, check=True) -> int:
+    def run_wine(self, *args: str, timeout=60, check=True,
+                 environment: Optional[Dict[str, str]] = None) -> int:
         """Runs a Wine command inside the scenario's namespace, prefix and environment (the
-        program's own, stand-in settings included) and returns its exit code; with check,
-        raises HarnessError when it fails.
+        program's own, stand-in settings included, or `environment`) and returns its exit code;
+        with check, raises HarnessError when it fails.
 
-        Its output goes to a file, not a pipe: the wineserver it starts inherits the handles
-        and would hold a pipe open for as long as it lingers."""
-        command = self.command(*args)
+        Its output goes to a file, not a pipe: a wineserver it starts inherits the handles and
+        would hold a pipe open for as long as it runs."""
+        command = self.command(*args, environment=environment)
         with open(os.path.join(self.directory, "wine-command.log"), "w+b") as log:
             try:
                 code = subprocess.call(command, stdin=subprocess.DEVNULL, stdout=log,
@@ -561,23 +699,22 @@ class Sandbox:
         return code
 
     def _seed_registry(self) -> None:
-        """Writes the connection names, and the stored settings when asked for, with one
-        `reg import` (a run of reg per value would cost about 60 ms each)."""
+        """Removes what the last scenario left in the registry and writes the connection names,
+        and the stored settings when asked for, with one `reg import` (a run of reg per value
+        would cost about 60 ms each). It runs in the world's own environment: in a new world it
+        starts Wine's system processes, which are no scenario's."""
         keys: Dict[str, RegistryValues] = {}
         for adapter in self.adapters:
             if adapter.name is not None:
                 keys[CONNECTION_KEY % adapter.adapter_name] = {"Name": adapter.name}
             if self.stored:
                 keys[INTERFACES_KEY % adapter.adapter_name] = self.seeded_settings(adapter)
-        if not keys:
-            return
         path = os.path.join(self.directory, "seed.reg")
         with open(path, "wb") as out:
-            out.write(registry_file(keys))
-        self.run_wine("reg", "import", windows_path(path))
-        # The wineserver that reg started goes once reg has ended; a program started while it is
-        # going can find it gone mid-connect ("wine client error: recvmsg"). Let it go first.
-        run([WINESERVER, "-w"], env=wine_environment(self.prefix), check=False, timeout=60)
+            out.write(registry_file(keys, removed=[NETWORK_KEY, INTERFACES]))
+        self.world.start()
+        self.run_wine("reg", "import", windows_path(path),
+                      environment=wine_environment(self.prefix))
 
     def _prepare_app(self) -> None:
         os.makedirs(self.app)
@@ -596,7 +733,7 @@ class Sandbox:
 
     def _environment(self) -> Dict[str, str]:
         """The environment of every Wine command of the scenario; writes the reply files."""
-        extra = {"FAKE_NETSH_LOG": windows_path(self.log_path),
+        extra = {SCENARIO_VARIABLE: self.ident, "FAKE_NETSH_LOG": windows_path(self.log_path),
                  "IPMOD_E2E_PLANTED_LOG": windows_path(self.planted_log_path),
                  "TERM": "screen"}
         if self.planted:
@@ -680,7 +817,7 @@ class Sandbox:
 
     def live_settings(self, adapter: Adapter) -> Live:
         """The adapter's live addresses and default gateway in the namespace."""
-        ns = self.ident
+        ns = self.namespace
         links = json.loads(run(["ip", "-n", ns, "-j", "-4", "addr", "show", "dev",
                                 adapter.link]).stdout)
         addresses = [f"{info['local']}/{info['prefixlen']}"
@@ -692,13 +829,13 @@ class Sandbox:
     def live_gateways(self, adapter: Adapter) -> List[Tuple[str, int]]:
         """Every default route of the adapter's link as (gateway, metric), lowest metric first
         (the order in which the kernel lists them)."""
-        routes = json.loads(run(["ip", "-n", self.ident, "-j", "-4", "route", "show", "default",
+        routes = json.loads(run(["ip", "-n", self.namespace, "-j", "-4", "route", "show", "default",
                                  "dev", adapter.link]).stdout)
         return [(r["gateway"], r.get("metric", 0)) for r in routes if "gateway" in r]
 
     def live_dns(self) -> List[str]:
         """The DNS servers of the namespace's resolv.conf, in order."""
-        with open(f"/etc/netns/{self.ident}/resolv.conf") as resolv:
+        with open(f"/etc/netns/{self.namespace}/resolv.conf") as resolv:
             return [line.split()[1] for line in resolv
                     if line.startswith("nameserver") and len(line.split()) > 1]
 
@@ -793,7 +930,7 @@ class Scenario(Sandbox, Console):
             program = "cmd /c " + shlex.quote(
                 f"{chcp}{state} & {windows_path(os.path.join(self.app, 'ipmod.exe'))} & {state}")
         self.started_at = time.monotonic()
-        self.start("ip netns exec " + shlex.quote(self.ident) + " env -i " +
+        self.start("ip netns exec " + shlex.quote(self.namespace) + " env -i " +
                    " ".join(shlex.quote(f"{k}={v}") for k, v in env.items()) + " " + WINE + " " +
                    program + redirections, cwd=self.directory)
         if self.stdin == "fifo":
@@ -836,7 +973,7 @@ class Scenario(Sandbox, Console):
         """The Wine processes of ipmod.exe in the namespace: pid -> whether it is a guard (the
         program started again with a guard's order)."""
         found = {}
-        for pid in run(["ip", "netns", "pids", self.ident], check=False).stdout.decode().split():
+        for pid in run(["ip", "netns", "pids", self.namespace], check=False).stdout.decode().split():
             try:
                 with open(f"/proc/{pid}/cmdline", "rb") as cmdline:
                     words = [w for w in cmdline.read().split(b"\0") if w]
@@ -870,10 +1007,12 @@ def _reg_string(text: str) -> str:
     return '"' + text.replace("\\", "\\\\").replace('"', '\\"') + '"'
 
 
-def registry_file(keys: Dict[str, RegistryValues]) -> bytes:
+def registry_file(keys: Dict[str, RegistryValues], removed: Sequence[str] = ()) -> bytes:
     """A .reg file (UTF-16 with BOM, as regedit writes them) that `reg import` turns into
-    these keys and values; names stay Unicode whatever the code page."""
+    these keys and values, once the keys `removed` are gone with all below them; names stay
+    Unicode whatever the code page."""
     lines = ["Windows Registry Editor Version 5.00", ""]
+    lines += ["[-" + key.replace("HKLM\\", "HKEY_LOCAL_MACHINE\\", 1) + "]" for key in removed]
     for key, values in keys.items():
         lines.append("[" + key.replace("HKLM\\", "HKEY_LOCAL_MACHINE\\", 1) + "]")
         for name, value in values.items():
@@ -937,11 +1076,15 @@ def _log_lines(path: str) -> List[bytes]:
 # ----------------------------------------------------------------------------- command line
 
 def main(argv: List[str]) -> int:
+    # The test run's worlds are copies of its golden prefix: they go with it.
+    worlds = len(argv) > 1 and os.path.join(os.path.dirname(os.path.abspath(argv[1])), "worlds")
     if len(argv) == 3 and argv[0] == "make-golden":
         check_machine()
+        remove_worlds(worlds)
         make_golden(os.path.abspath(argv[1]), os.path.abspath(argv[2]), wine_bits())
         return 0
     if len(argv) == 2 and argv[0] == "remove-golden":
+        remove_worlds(worlds)
         remove_golden(os.path.abspath(argv[1]))
         try:
             os.unlink(os.path.abspath(argv[1]) + ".lock")
