@@ -3,8 +3,8 @@
 #include <optional>
 
 #include "adapters/connection_settings.h"
-#include "dialogue/read_back.h"
-#include "dialogue/restore.h"
+#include "readback/read_back.h"
+#include "wayback/restore.h"
 #include "runtime/runtime_error.h"
 
 namespace ipmod {

@@ -17,7 +17,7 @@
 
 #include "adapters/adapters.h"
 #include "adapters/connection_settings.h"
-#include "dialogue/remote.h"
+#include "wayback/remote.h"
 #include "netconfig/netconfig.h"
 #include "runtime/console.h"
 #include "runtime/registry.h"

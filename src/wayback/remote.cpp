@@ -1,4 +1,4 @@
-#include "dialogue/remote.h"
+#include "wayback/remote.h"
 
 #include <algorithm>
 #include <cstring>

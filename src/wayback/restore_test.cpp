@@ -1,4 +1,4 @@
-#include "dialogue/restore.h"
+#include "wayback/restore.h"
 
 #include <gtest/gtest.h>
 

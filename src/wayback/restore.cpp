@@ -1,4 +1,4 @@
-#include "dialogue/restore.h"
+#include "wayback/restore.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -17,40 +17,11 @@ const RestoreTexts& RestoreTextsIn(Language language) {
 
 namespace {
 
-bool SameValue(const Text& a, const Text& b) {
-  const std::optional<uint32_t> x = ParseIpv4(a);
-  return x ? x == ParseIpv4(b) : a == b;
-}
-
-bool SameList(const std::vector<Text>& a, const std::vector<Text>& b) {
-  return std::equal(a.begin(), a.end(), b.begin(), b.end(), SameValue);
-}
-
-// The first `count` of `texts` (all of them by default) as dotted addresses in their plainest
-// form, as a command line carries them; false when one is no address.
-bool Addresses(const std::vector<Text>& texts, std::vector<Text>& addresses,
-               std::size_t count = SIZE_MAX) {
-  for (std::size_t i = 0; i < texts.size() && i < count; ++i) {
-    const std::optional<uint32_t> value = ParseIpv4(texts[i]);
-    if (!value) return false;
-    Text dotted;
-    for (int shift = 24; shift >= 0; shift -= 8) {
-      if (shift < 24) dotted += '.';
-      dotted += ToText(static_cast<int32_t>((*value >> shift) & 255));
-    }
-    addresses.push_back(std::move(dotted));
-  }
-  return true;
-}
-
 // A stored metric, or 1 where none is stored.
 std::optional<Text> Metric(const StoredSettings& snapshot, std::size_t i) {
   if (i >= snapshot.gatewayMetrics.size()) return Text("1");
   const Text& metric = snapshot.gatewayMetrics[i];
-  const bool number =
-      !metric.empty() && metric.size() <= 4 &&
-      std::all_of(metric.begin(), metric.end(), [](char c) { return c >= '0' && c <= '9'; });
-  if (!number) return std::nullopt;
+  if (!IsMetric(metric)) return std::nullopt;
   return metric;
 }
 
@@ -65,13 +36,16 @@ bool AddAddressSteps(const StoredSettings& snapshot, const Text& name,
     steps.push_back({Netsh("set address", name, "source=dhcp"), false});
     return true;
   }
-  std::vector<Text> addresses, masks, gateways;
+  const auto plainAddresses = PlainAddresses(snapshot.addresses);
+  const auto plainMasks = PlainAddresses(snapshot.masks, snapshot.addresses.size());
+  const auto plainGateways = PlainAddresses(snapshot.gateways);
   if (snapshot.addresses.empty() || snapshot.masks.size() < snapshot.addresses.size() ||
-      !Addresses(snapshot.addresses, addresses) ||
-      !Addresses(snapshot.masks, masks, addresses.size()) ||
-      !Addresses(snapshot.gateways, gateways)) {
+      !plainAddresses || !plainMasks || !plainGateways) {
     return false;
   }
+  const std::vector<Text>& addresses = *plainAddresses;
+  const std::vector<Text>& masks = *plainMasks;
+  const std::vector<Text>& gateways = *plainGateways;
   const Text first = addresses[0] + " " + masks[0] + " ";
   steps.push_back(
       {Netsh("set address", name,
@@ -91,8 +65,9 @@ bool AddAddressSteps(const StoredSettings& snapshot, const Text& name,
 
 bool AddDnsSteps(const StoredSettings& snapshot, const Text& name,
                  std::vector<RestoreStep>& steps) {
-  std::vector<Text> servers;
-  if (!Addresses(snapshot.nameServers, servers)) return false;
+  const auto plainServers = PlainAddresses(snapshot.nameServers);
+  if (!plainServers) return false;
+  const std::vector<Text>& servers = *plainServers;
   if (servers.empty()) {
     steps.push_back({Netsh("set dns", name, "source=dhcp"), true});
     return true;
@@ -113,11 +88,11 @@ Changes ChangesSince(const StoredSettings& snapshot, const StoredSettings& now) 
   if (snapshot.dhcp != now.dhcp) {
     changes.address = true;
   } else if (!snapshot.dhcp) {
-    changes.address = !SameList(snapshot.addresses, now.addresses) ||
-                      !SameList(snapshot.masks, now.masks) ||
-                      !SameList(snapshot.gateways, now.gateways);
+    changes.address = !SameValues(snapshot.addresses, now.addresses) ||
+                      !SameValues(snapshot.masks, now.masks) ||
+                      !SameValues(snapshot.gateways, now.gateways);
   }
-  changes.dns = !SameList(snapshot.nameServers, now.nameServers);
+  changes.dns = !SameValues(snapshot.nameServers, now.nameServers);
   return changes;
 }
 

@@ -5,11 +5,11 @@
 //   <base>-end       (manual)     end without restoring anything
 //   <base>-fired     (manual)     set by the guard once its deadline has passed, before it
 //                                 restores: the program reads it to learn whether it did
-#include "dialogue/remote-win32.h"
+#include "wayback/remote-win32.h"
 
 #include <windows.h>
 
-#include "dialogue/restore.h"
+#include "wayback/restore.h"
 #include "netconfig/netconfig.h"
 #include "runtime/system.h"
 #include "runtime/win32_handle.h"

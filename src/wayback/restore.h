@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "adapters/connection_settings.h"
-#include "dialogue/read_back.h"
-#include "dialogue/remote.h"
+#include "readback/read_back.h"
+#include "wayback/remote.h"
 #include "runtime/text.h"
 
 namespace ipmod {

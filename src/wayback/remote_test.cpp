@@ -1,4 +1,4 @@
-#include "dialogue/remote.h"
+#include "wayback/remote.h"
 
 #include <gtest/gtest.h>
 

@@ -4,7 +4,7 @@
 #include <memory>
 #include <optional>
 
-#include "dialogue/remote.h"
+#include "wayback/remote.h"
 
 namespace ipmod {
 
