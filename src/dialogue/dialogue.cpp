@@ -391,8 +391,8 @@ class DialogueRun {
         return true;
       }
       if (!line || Is(line, 'y') || Is(line, 'r')) {
-        // Time is up (the guard's may have passed too: it has then restored, and this finds
-        // nothing left to put back). The guard stays in charge until the restore is done.
+        // R, or time is up (the guard's may have passed too: it has then restored, and this
+        // finds nothing left to put back). The guard stays in charge until the restore is done.
         if (!Is(line, 'r')) Say(kYellow, t_.timedOut);
         services_.guard.TakeOver();
         Restore(entry);
