@@ -851,6 +851,7 @@ class Remote(DialogueTest):
         with s:
             self.change(s, to_question=True)
             start = time.monotonic()
+            s.key("Up", "Left")  # keys that type nothing begin no answer
             s.wait_for("已恢复修改前的设置。", timeout=40)
             self.assertTrue(9 <= time.monotonic() - start <= 30)
             screen = self.wait_lines_after(s, "已恢复修改前的设置。")
