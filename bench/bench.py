@@ -575,8 +575,8 @@ def bench_build(build: Build, rows: List[List[str]]) -> None:
 
 def not_runnable(build: Build) -> Optional[str]:
     """Why this machine cannot start any program of the build's bitness, or None."""
-    done = subprocess.run([GATE, "reason", str(build.bits)], stdout=subprocess.PIPE, text=True)
-    return done.stdout.strip() if done.returncode == 0 else None
+    done = subprocess.run([GATE, "route", str(build.bits)], stdout=subprocess.PIPE, text=True)
+    return done.stdout.strip() if done.returncode != 0 else None
 
 
 def print_table(rows: List[List[str]]) -> None:
