@@ -198,12 +198,15 @@ class BenchScenario(Scenario):
 
     def _start_helpers(self) -> None:
         if self.trace_server:
-            # Started once the set-up's Wine commands and their wineserver have gone: the
-            # server of every process from here on.
+            # Started once the set-up's Wine commands have ended: the server of every process
+            # from here on, in place of one the set-up left running.
+            env = harness.wine_environment(self.prefix)
+            if wineserver_pid(self.prefix) is not None:
+                harness.run([WINESERVER, "-k"], env=env, check=False, timeout=30)
+                harness.run([WINESERVER, "-w"], env=env, check=False, timeout=30)
             trace = open(self.trace_path, "wb")
-            self._helpers.append(subprocess.Popen(
-                [WINESERVER, "-f", "-d1"], env=harness.wine_environment(self.prefix),
-                stdout=trace, stderr=trace))
+            self._helpers.append(subprocess.Popen([WINESERVER, "-f", "-d1"], env=env,
+                                                  stdout=trace, stderr=trace))
             pid = self._helpers[-1].pid
 
             def listening() -> bool:  # it works in its server folder, beside its socket
