@@ -4,8 +4,8 @@
 #include <cstdint>
 #include <string>
 
-#include "dialogue/remote.h"
-#include "dialogue/restore.h"
+#include "wayback/remote.h"
+#include "wayback/restore.h"
 #include "fuzz_check.h"
 
 using namespace ipmod;

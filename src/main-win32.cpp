@@ -3,7 +3,7 @@
 #include <windows.h>
 
 #include "dialogue/dialogue.h"
-#include "dialogue/remote-win32.h"
+#include "wayback/remote-win32.h"
 #include "runtime/system.h"
 
 namespace {

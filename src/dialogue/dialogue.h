@@ -4,7 +4,7 @@
 #include <cstdint>
 
 #include "adapters/adapters.h"
-#include "dialogue/remote.h"
+#include "wayback/remote.h"
 #include "netconfig/netconfig.h"
 #include "runtime/console.h"
 #include "runtime/registry.h"

@@ -17,7 +17,7 @@
 
 #include "adapters/adapters.h"
 #include "adapters/connection_settings.h"
-#include "dialogue/remote.h"
+#include "wayback/remote.h"
 #include "netconfig/netconfig.h"
 #include "runtime/console.h"
 #include "runtime/registry.h"
@@ -325,7 +325,7 @@ class FakeCommands : public CommandRunner {
   CapturedRun RunCaptured(const Text& command) override {
     captured.push_back(command);
     if (console) console->events.push_back("captured " + command);
-    if (captured.size() >= refuseFrom) return refusal;
+    if (captured.size() >= refuseFrom && captured.size() <= refuseTo) return refusal;
     Apply(command);
     return reply;
   }
@@ -341,8 +341,9 @@ class FakeCommands : public CommandRunner {
   }
 
   CapturedRun reply{"", true, 0};
-  // From this captured command on (1-based), nothing changes and the answer is `refusal`.
+  // From this captured command on (1-based) to `refuseTo`, nothing changes; the answer: `refusal`.
   std::size_t refuseFrom = SIZE_MAX;
+  std::size_t refuseTo = SIZE_MAX;
   CapturedRun refusal{"拒绝访问。\r\n", true, 1};
   bool programStarts = true;
   std::optional<uint32_t> programExitCode = 0;
@@ -421,7 +422,8 @@ class FakeSession : public SessionSource {
   SessionFacts facts;
 };
 
-// Records what the dialogue tells the guard; `fired` plays a guard whose deadline has passed.
+// Records what the dialogue tells the guard (in `calls`, and among the console's events where it
+// is given one); `fired` plays a guard whose deadline has passed.
 class FakeGuard : public RemoteGuard {
  public:
   bool Start(const GuardOrder& order) override {
@@ -429,15 +431,22 @@ class FakeGuard : public RemoteGuard {
     if (startable) started = order;
     return startable;
   }
+  std::optional<Text> AccountFile() override { return account; }
   void Postpone() override { calls.push_back("postpone"); }
-  bool End() override {
-    calls.push_back("end");
-    return !fired;
-  }
+  void TakeOver() override { Tell("take over"); }
+  bool End() override { return Tell("end"), !fired; }
   bool startable = true;
   bool fired = false;
+  std::optional<Text> account = Text("C:\\ipmod\\ipmod-restore.log");
   std::optional<GuardOrder> started;
   std::vector<std::string> calls;
+  RecordingConsole* console = nullptr;
+
+ private:
+  void Tell(const std::string& call) {
+    calls.push_back(call);
+    if (console) console->events.push_back("guard " + call);
+  }
 };
 
 }  // namespace ipmod

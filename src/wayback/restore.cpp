@@ -1,4 +1,4 @@
-#include "dialogue/restore.h"
+#include "wayback/restore.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -8,50 +8,34 @@ namespace ipmod {
 
 const RestoreTexts& RestoreTextsIn(Language language) {
   static const RestoreTexts kTexts[] = {
-      {"设置未生效。", "已恢复修改前的设置。", "恢复失败："},
+      {"设置未生效。", "已恢复修改前的设置。", "恢复失败：", "（DNS已恢复）", "（DNS未恢复）",
+       "该连接的设置无法由命令恢复。"},
       {"The setting has not taken effect.", "The settings from before the change are restored.",
-       "Restore failed: "},
+       "Restore failed: ", " (DNS restored)", " (DNS not restored)",
+       "The connection's settings cannot be put back by commands."},
   };
   return kTexts[static_cast<int>(language)];
 }
 
 namespace {
 
-bool SameValue(const Text& a, const Text& b) {
-  const std::optional<uint32_t> x = ParseIpv4(a);
-  return x ? x == ParseIpv4(b) : a == b;
+// The metric stored for gateway `i`, or 1 where none is stored.
+Text StoredMetric(const StoredSettings& settings, std::size_t i) {
+  return i < settings.gatewayMetrics.size() ? settings.gatewayMetrics[i] : Text("1");
 }
 
-bool SameList(const std::vector<Text>& a, const std::vector<Text>& b) {
-  return std::equal(a.begin(), a.end(), b.begin(), b.end(), SameValue);
+// The stored metric as a command line may carry it; nothing when it is no number.
+std::optional<Text> Metric(const StoredSettings& snapshot, std::size_t i) {
+  Text metric = StoredMetric(snapshot, i);
+  if (!IsMetric(metric)) return std::nullopt;
+  return metric;
 }
 
-// The first `count` of `texts` (all of them by default) as dotted addresses in their plainest
-// form, as a command line carries them; false when one is no address.
-bool Addresses(const std::vector<Text>& texts, std::vector<Text>& addresses,
-               std::size_t count = SIZE_MAX) {
-  for (std::size_t i = 0; i < texts.size() && i < count; ++i) {
-    const std::optional<uint32_t> value = ParseIpv4(texts[i]);
-    if (!value) return false;
-    Text dotted;
-    for (int shift = 24; shift >= 0; shift -= 8) {
-      if (shift < 24) dotted += '.';
-      dotted += ToText(static_cast<int32_t>((*value >> shift) & 255));
-    }
-    addresses.push_back(std::move(dotted));
+bool SameMetrics(const StoredSettings& a, const StoredSettings& b) {
+  for (std::size_t i = 0; i < a.gateways.size(); ++i) {
+    if (StoredMetric(a, i) != StoredMetric(b, i)) return false;
   }
   return true;
-}
-
-// A stored metric, or 1 where none is stored.
-std::optional<Text> Metric(const StoredSettings& snapshot, std::size_t i) {
-  if (i >= snapshot.gatewayMetrics.size()) return Text("1");
-  const Text& metric = snapshot.gatewayMetrics[i];
-  const bool number =
-      !metric.empty() && metric.size() <= 4 &&
-      std::all_of(metric.begin(), metric.end(), [](char c) { return c >= '0' && c <= '9'; });
-  if (!number) return std::nullopt;
-  return metric;
 }
 
 // netsh interface ip <verb> name="NAME" <rest>
@@ -65,18 +49,23 @@ bool AddAddressSteps(const StoredSettings& snapshot, const Text& name,
     steps.push_back({Netsh("set address", name, "source=dhcp"), false});
     return true;
   }
-  std::vector<Text> addresses, masks, gateways;
+  const auto plainAddresses = PlainAddresses(snapshot.addresses);
+  const auto plainMasks = PlainAddresses(snapshot.masks, snapshot.addresses.size());
+  const auto plainGateways = PlainAddresses(snapshot.gateways);
   if (snapshot.addresses.empty() || snapshot.masks.size() < snapshot.addresses.size() ||
-      !Addresses(snapshot.addresses, addresses) ||
-      !Addresses(snapshot.masks, masks, addresses.size()) ||
-      !Addresses(snapshot.gateways, gateways)) {
+      !plainAddresses || !plainMasks || !plainGateways) {
     return false;
   }
+  const std::vector<Text>& addresses = *plainAddresses;
+  const std::vector<Text>& masks = *plainMasks;
+  const std::vector<Text>& gateways = *plainGateways;
   const Text first = addresses[0] + " " + masks[0] + " ";
-  steps.push_back(
-      {Netsh("set address", name,
-             "static " + first + (gateways.empty() ? Text("none") : gateways[0] + " 1")),
-       false});
+  const std::optional<Text> firstMetric = Metric(snapshot, 0);
+  if (!gateways.empty() && !firstMetric) return false;
+  steps.push_back({Netsh("set address", name,
+                         "static " + first +
+                             (gateways.empty() ? Text("none") : gateways[0] + " " + *firstMetric)),
+                   false});
   for (std::size_t i = 1; i < addresses.size(); ++i) {
     steps.push_back({Netsh("add address", name, addresses[i] + " " + masks[i]), false});
   }
@@ -91,8 +80,9 @@ bool AddAddressSteps(const StoredSettings& snapshot, const Text& name,
 
 bool AddDnsSteps(const StoredSettings& snapshot, const Text& name,
                  std::vector<RestoreStep>& steps) {
-  std::vector<Text> servers;
-  if (!Addresses(snapshot.nameServers, servers)) return false;
+  const auto plainServers = PlainAddresses(snapshot.nameServers);
+  if (!plainServers) return false;
+  const std::vector<Text>& servers = *plainServers;
   if (servers.empty()) {
     steps.push_back({Netsh("set dns", name, "source=dhcp"), true});
     return true;
@@ -113,11 +103,11 @@ Changes ChangesSince(const StoredSettings& snapshot, const StoredSettings& now) 
   if (snapshot.dhcp != now.dhcp) {
     changes.address = true;
   } else if (!snapshot.dhcp) {
-    changes.address = !SameList(snapshot.addresses, now.addresses) ||
-                      !SameList(snapshot.masks, now.masks) ||
-                      !SameList(snapshot.gateways, now.gateways);
+    changes.address = !SameValues(snapshot.addresses, now.addresses) ||
+                      !SameValues(snapshot.masks, now.masks) ||
+                      !SameValues(snapshot.gateways, now.gateways) || !SameMetrics(snapshot, now);
   }
-  changes.dns = !SameList(snapshot.nameServers, now.nameServers);
+  changes.dns = !SameValues(snapshot.nameServers, now.nameServers);
   return changes;
 }
 
@@ -129,28 +119,43 @@ std::optional<std::vector<RestoreStep>> RestoreSteps(const StoredSettings& snaps
   return steps;
 }
 
-RestoreOutcome PutBack(const WayBack& system, const StoredSettings& snapshot,
+bool CanPutBack(const StoredSettings& snapshot, const Text& name) {
+  return IsSafeConnectionName(name) && RestoreSteps(snapshot, {true, true}, name).has_value();
+}
+
+RestoreOutcome PutBack(const WayBack& system, const StoredSettings& snapshot, bool snapshotInEffect,
                        const Text& adapterName, const std::vector<RestoreStep>& steps,
                        WaitSigns waiting, Language language) {
   const RestoreTexts& t = RestoreTextsIn(language);
   RestoreOutcome outcome;
-  std::optional<CapturedRun> failed;
+  std::optional<CapturedRun> failed;  // the first step that failed
+  bool addressFailed = false;
+  bool dnsFailed = false;
+  bool dnsSteps = false;
   for (const RestoreStep& step : steps) {
+    bool& partFailed = step.dns ? dnsFailed : addressFailed;
+    dnsSteps = dnsSteps || step.dns;
+    if (partFailed) continue;
     CapturedRun run = system.commands.RunCaptured(step.command);
     outcome.commands.push_back(step.command);
     const bool warned = step.dns && UnreachableDnsWarning(run.OutputInProgramCodePage());
     if (!warned && !JudgeRun(run, nullptr, language)) {
-      failed = std::move(run);
-      break;
+      partFailed = true;
+      if (!failed) failed = std::move(run);
     }
   }
   ConnectionSettings now;
-  const ReadBack address =
-      ReadBackSettled(system.adapters, system.registry, system.clock, RestoredAddress(snapshot),
-                      adapterName, waiting, &now, language);
-  outcome.restored = now.stored && now.live
-                         ? address.inEffect && !ChangesSince(snapshot, *now.stored).Any()
-                         : !failed;
+  ReadBack address;
+  if (snapshotInEffect) {
+    address = ReadBackSettled(system.adapters, system.registry, system.clock,
+                              RestoredAddress(snapshot), adapterName, waiting, &now, language);
+  } else {
+    now = ReadConnectionSettings(system.adapters, system.registry, adapterName);
+  }
+  const bool readable = now.stored && now.live;
+  outcome.restored = readable ? (address.inEffect || !snapshotInEffect) &&
+                                    !ChangesSince(snapshot, *now.stored).Any()
+                              : !failed;
   if (!outcome.restored) {
     outcome.failure = t.notInEffect;
     if (failed) {
@@ -160,6 +165,10 @@ RestoreOutcome PutBack(const WayBack& system, const StoredSettings& snapshot,
       } else if (!failed->started) {
         JudgeRun(*failed, &outcome.failure, language);  // the interpreter's own sentence
       }
+    }
+    if (addressFailed && dnsSteps) {
+      const bool dnsBack = readable ? !ChangesSince(snapshot, *now.stored).dns : !dnsFailed;
+      outcome.failure.Add(Text(dnsBack ? t.dnsRestored : t.dnsNotRestored));
     }
   }
   outcome.lines = SettingsLines(now, language);
@@ -182,11 +191,11 @@ std::optional<Text> GuardRestore(const WayBack& system, const GuardOrder& order)
     why = UnsafeNameRefusal(language);
   } else if (!(steps = RestoreSteps(order.snapshot, ChangesSince(order.snapshot, *now.stored),
                                     order.connectionName))) {
-    why = t.notInEffect;
+    why = t.unexpressible;
   }
   if (!steps) return account + t.failed + why + "\r\n";
-  const RestoreOutcome outcome =
-      PutBack(system, order.snapshot, order.adapterName, *steps, WaitSigns(), language);
+  const RestoreOutcome outcome = PutBack(system, order.snapshot, order.snapshotInEffect,
+                                         order.adapterName, *steps, WaitSigns(), language);
   for (const Text& command : outcome.commands) account += command + "\r\n";
   account += outcome.restored ? Text(t.restored) : t.failed + outcome.failure.Bytes();
   for (const Text& line : outcome.lines) account += "\r\n" + line;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "adapters/connection_settings.h"
+#include "ipv4/ipv4.h"
 #include "netconfig/netconfig.h"
 #include "runtime/text.h"
 
@@ -29,10 +30,6 @@ struct ReadBack {
   bool settling = false;  // the state asked for is stored but the live state has not followed
   Text line;              // what to show of them, without line breaks
 };
-
-// A dotted IPv4 address (four decimal parts of at most 255, blanks around it allowed) as a
-// number; nothing for anything else.
-std::optional<uint32_t> ParseIpv4(std::string_view text);
 
 // Compares as IPv4 values:
 // - DHCP address: DHCP on;

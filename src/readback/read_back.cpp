@@ -1,4 +1,4 @@
-#include "dialogue/read_back.h"
+#include "readback/read_back.h"
 
 #include <algorithm>
 #include <vector>
@@ -39,15 +39,8 @@ const LineTexts kLineTexts[] = {
 
 const LineTexts& In(Language language) { return kLineTexts[static_cast<int>(language)]; }
 
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
-
 // The address as a number, 0 for none (an empty or unreadable text, or 0.0.0.0).
 uint32_t AddressValue(std::string_view text) { return ParseIpv4(text).value_or(0); }
-
-bool SameAddress(std::string_view a, std::string_view b) {
-  const std::optional<uint32_t> x = ParseIpv4(a);
-  return x && x == ParseIpv4(b);
-}
 
 // The first of them, or the word for none.
 const char* FirstOf(const std::vector<Text>& texts, const LineTexts& t) {
@@ -138,31 +131,6 @@ Text DnsLine(const StoredSettings& stored, const LineTexts& t) {
 }
 
 }  // namespace
-
-std::optional<uint32_t> ParseIpv4(std::string_view text) {
-  std::size_t at = 0;
-  std::size_t end = text.size();
-  while (at < end && IsBlank(text[at])) ++at;
-  while (end > at && IsBlank(text[end - 1])) --end;
-  uint32_t value = 0;
-  for (int part = 0; part < 4; ++part) {
-    if (part > 0) {
-      if (at >= end || text[at] != '.') return std::nullopt;
-      ++at;
-    }
-    uint32_t number = 0;
-    std::size_t digits = 0;
-    while (at < end && text[at] >= '0' && text[at] <= '9' && digits < 4) {
-      number = number * 10 + static_cast<uint32_t>(text[at] - '0');
-      ++at;
-      ++digits;
-    }
-    if (digits == 0 || digits > 3 || number > 255) return std::nullopt;
-    value = (value << 8) | number;
-  }
-  if (at != end) return std::nullopt;
-  return value;
-}
 
 ReadBack JudgeReadBack(const Request& request, const ConnectionSettings& settings,
                        Language language) {
