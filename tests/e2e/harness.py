@@ -34,13 +34,15 @@ Settings come from the environment:
                       prefix with Wine's 32-bit system files (package wine32)
   IPMOD_E2E_NETSH     path of the built stand-in netsh.exe
   IPMOD_E2E_PLANTED   path of the marker program planted beside the program (optional)
-  IPMOD_E2E_GOLDEN    golden prefix to use (made here, under a lock, when missing), beside
-                      which the worlds are kept; without it each test process makes a private
-                      one and removes it at exit, and each scenario a world of its own
+  IPMOD_E2E_GOLDEN    golden prefix to use (made here, under a lock, when missing or out of
+                      date), beside which the worlds are kept; without it each test process
+                      makes a private one and removes it at exit, and each scenario a world of
+                      its own
 
 Command line (used by CTest):
-  harness.py make-golden PREFIX NETSH   make a fresh golden prefix (for IPMOD_WINE_BITS)
-  harness.py remove-golden PREFIX       remove it and the worlds beside it
+  harness.py golden PREFIX NETSH     the golden prefix for IPMOD_WINE_BITS, made unless the one
+                                     of an earlier run serves; no worlds beside it yet
+  harness.py remove-worlds PREFIX    removes the worlds beside it; the prefix stays for next time
 """
 
 import atexit
@@ -80,6 +82,7 @@ LIVE_CHANGE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "live-cha
 SHARED_SUFFIXES = {".dll", ".exe", ".sys", ".drv", ".ocx", ".cpl", ".acm", ".tlb", ".nls",
                    ".ax", ".ds", ".com", ".msstyles", ".icm"}
 GOLDEN_READY = ".ipmod-e2e-golden-ready"
+WINE_INF = "/usr/share/wine/wine.inf"
 
 
 # ----------------------------------------------------------------------------- helpers
@@ -170,17 +173,29 @@ def remove_golden(prefix: str) -> None:
 _private_golden: Optional[str] = None
 
 
+def ensure_golden(prefix: str, netsh: str, bits: int) -> None:
+    """Makes the golden prefix, under a lock, unless one is there from an earlier run that is
+    made to the end, for programs of `bits`, and that the Wine installed now would not update
+    first (it compares wine.inf's time with the prefix's stamp); gives it the stand-in netsh."""
+    with open(prefix + ".lock", "w") as lock:
+        fcntl.flock(lock, fcntl.LOCK_EX)
+        try:
+            with open(os.path.join(prefix, ".update-timestamp")) as stamp:
+                current = stamp.read().split()[0] == str(int(os.stat(WINE_INF).st_mtime))
+        except (OSError, IndexError):
+            current = False
+        if current and os.path.exists(os.path.join(prefix, GOLDEN_READY)) and \
+                prefix_starts(prefix, bits):
+            install_netsh(prefix, netsh)
+        else:
+            make_golden(prefix, netsh, bits)
+
+
 def golden_prefix(config: "Config") -> str:
     """The golden prefix of this test run; made on first use when it is missing."""
     global _private_golden
     if config.golden:
-        with open(config.golden + ".lock", "w") as lock:
-            fcntl.flock(lock, fcntl.LOCK_EX)
-            if not (os.path.exists(os.path.join(config.golden, GOLDEN_READY)) and
-                    prefix_starts(config.golden, config.bits)):
-                make_golden(config.golden, config.netsh, config.bits)
-            else:
-                install_netsh(config.golden, config.netsh)
+        ensure_golden(config.golden, config.netsh, config.bits)
         return config.golden
     if _private_golden is None:
         path = os.path.join(config.work_root, f"{TAG}-{os.getpid()}-golden")
@@ -1076,20 +1091,15 @@ def _log_lines(path: str) -> List[bytes]:
 # ----------------------------------------------------------------------------- command line
 
 def main(argv: List[str]) -> int:
-    # The test run's worlds are copies of its golden prefix: they go with it.
+    # The worlds of a test run are copies of its golden prefix, kept beside it.
     worlds = len(argv) > 1 and os.path.join(os.path.dirname(os.path.abspath(argv[1])), "worlds")
-    if len(argv) == 3 and argv[0] == "make-golden":
+    if len(argv) == 3 and argv[0] == "golden":
         check_machine()
         remove_worlds(worlds)
-        make_golden(os.path.abspath(argv[1]), os.path.abspath(argv[2]), wine_bits())
+        ensure_golden(os.path.abspath(argv[1]), os.path.abspath(argv[2]), wine_bits())
         return 0
-    if len(argv) == 2 and argv[0] == "remove-golden":
+    if len(argv) == 2 and argv[0] == "remove-worlds":
         remove_worlds(worlds)
-        remove_golden(os.path.abspath(argv[1]))
-        try:
-            os.unlink(os.path.abspath(argv[1]) + ".lock")
-        except FileNotFoundError:
-            pass
         return 0
     sys.stderr.write(__doc__)
     return 2
