@@ -16,15 +16,17 @@
 # make fuzz - runs each fuzz target for FUZZ_SECONDS (120) with its corpus in build/fuzz/fuzz.
 PRESETS := host win64 win32 fuzz
 FUZZ_SECONDS ?= 120
-# CTest's jobs per preset in make test: many for the Windows tests, which mostly wait; one per
-# core for the host tests and the fuzz runs, which compute.
+# CTest's jobs per preset in make test: many for the 64-bit Windows tests, which mostly wait;
+# four for the 32-bit ones, whose code runs through an emulator where the kernel cannot run it
+# and which then compute most of the time (more of them side by side took longer, and more
+# processor time); one per core for the host tests and the fuzz runs, which compute.
 TEST_JOBS_win64 := 8
-TEST_JOBS_win32 := 8
+TEST_JOBS_win32 := 4
 TEST_JOBS_host := 2
 TEST_JOBS_fuzz := 2
 # What only computes runs under nice, so that the Wine tests beside it get the processor at
-# once when they wake (some time waits of tens of milliseconds): the builds, and below them the
-# fuzz runs, which run for their 10 s whatever share of the processor they get.
+# once when they wake: the builds, and below them the fuzz runs, which run for their 10 s
+# whatever share of the processor they get.
 NICE_BUILD := nice -n 10
 NICE_fuzz := nice -n 19
 

@@ -29,7 +29,7 @@ long long MillisecondsSince(Clock::time_point start) {
 // Ends the test program when a run hangs instead of letting it block the whole test.
 class Watchdog {
  public:
-  explicit Watchdog(const char* what, int seconds = 30)
+  explicit Watchdog(const char* what, int seconds = 120)
       : thread_([this, what, seconds] {
           std::unique_lock<std::mutex> lock(mutex_);
           if (!done_.wait_for(lock, std::chrono::seconds(seconds), [this] { return over_; })) {
