@@ -123,19 +123,20 @@ void Keys() {
 
 // Windows ends a console read that Ctrl+C interrupts at once (no characters, the error
 // ERROR_OPERATION_ABORTED) and runs the control handlers on a thread of their own, which may start
-// before or after the read has returned; Wine's console leaves the read waiting. Here a thread
-// does what Windows does, in the order that is hardest for the reader: it ends the read (cancelled
-// as synchronous I/O), and raises the Ctrl+C only a while later.
+// before or after the read has returned; Wine's console leaves the read waiting. Here the Ctrl+C
+// comes at once, and a handler that runs before the console's own does what Windows does, in the
+// order that is hardest for the reader: it ends the read (cancelled as synchronous I/O), and
+// leaves the event to the console's handler only a while later. (So the time the system takes to
+// start the handlers is not taken from the reader's wait for them.)
 using CancelSynchronousIoRoutine = BOOL(WINAPI*)(HANDLE);
 CancelSynchronousIoRoutine cancelRead = nullptr;
 HANDLE reader = nullptr;
 
-DWORD WINAPI InterruptTheRead(void*) {
+BOOL WINAPI InterruptTheRead(DWORD) {
   // Fails until the reader has begun to read.
   while (!cancelRead(reader)) ::Sleep(10);
   ::Sleep(300);
-  ::GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0);
-  return 0;
+  return FALSE;
 }
 
 void InterruptedRead() {
@@ -149,7 +150,8 @@ void InterruptedRead() {
   ::DuplicateHandle(::GetCurrentProcess(), ::GetCurrentThread(), ::GetCurrentProcess(), &reader, 0,
                     FALSE, DUPLICATE_SAME_ACCESS);
   ipmod::SystemConsole console;
-  ::CreateThread(nullptr, 0, InterruptTheRead, nullptr, 0, nullptr);
+  ::SetConsoleCtrlHandler(InterruptTheRead, TRUE);
+  ::GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0);
   Log(HexLine(console.ReadLine()));
   Log("again " + HexLine(console.ReadLine()));
 }
