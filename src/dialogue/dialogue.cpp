@@ -4,8 +4,8 @@
 
 #include "adapters/connection_settings.h"
 #include "readback/read_back.h"
-#include "wayback/restore.h"
 #include "runtime/runtime_error.h"
+#include "wayback/restore.h"
 
 namespace ipmod {
 namespace {
@@ -47,6 +47,9 @@ struct Texts {
   const char* keepOrRestore;
   const char* kept;
   const char* timedOut;
+  const char* offeredOne;
+  const char* offeredMany;  // "%u": how many
+  const char* unsaved;
 };
 
 const Texts kTexts[] = {
@@ -76,7 +79,10 @@ const Texts kTexts[] = {
      "远程会话：无法启动自动恢复，修改后将不能自动恢复。\r\n",
      "\r\n输入Y保留新设置，输入R恢复修改前的设置（%u秒内无应答将自动恢复）：",
      "已保留新设置。",
-     "\r\n已超时，正在恢复修改前的设置。\r\n"},
+     "\r\n已超时，正在恢复修改前的设置。\r\n",
+     "输入R1可恢复以前的设置。\r\n",
+     "输入R1~R%u可恢复以前的设置。\r\n",
+     "无法保存修改前的设置："},
     {"IP settings tool Ver:1.1 BY: VELDR\r\n",
      "Do not use it unlawfully. Before you use it, make sure you can restore the network!\r\n",
      "Choose the connection to change: 1~",
@@ -107,7 +113,10 @@ const Texts kTexts[] = {
      "\r\nType Y to keep the new settings, R to restore the old ones (restored automatically "
      "after %u s without an answer):",
      "New settings kept.",
-     "\r\nTime is up: restoring the settings from before the change.\r\n"},
+     "\r\nTime is up: restoring the settings from before the change.\r\n",
+     "Type R1 to restore the earlier settings.\r\n",
+     "Type R1~R%u to restore earlier settings.\r\n",
+     "The settings from before the change cannot be saved: "},
 };
 
 const char kNoChoiceYet[] = "110";
@@ -140,9 +149,21 @@ class DialogueRun {
     if (!chosen) return;
     const AdapterRecord& entry = ElementAt(adapters_, *chosen, kChosenEntry);
     ShowSnapshot(entry);
+    OfferEarlier(entry);
     GuardRemoteChange(entry);
-    if (!ChangeAddress(entry)) return;
-    if (!ChangeDns(entry)) return;
+    Say(kYellow, t_.addressPrompt);
+    const std::optional<Text> ip = Ask();
+    if (!ip) return;
+    bool pause = true;
+    if (const std::optional<std::size_t> n = EarlierChosen(*ip)) {
+      PutBackEarlier(entry, offers_[*n]);
+    } else {
+      pause = ChangeAddress(entry, *ip) && ChangeDns(entry);
+    }
+    ConsoleText why;
+    const bool saved = RememberSnapshot(entry, &why);
+    if (!pause) return;
+    if (!saved) Say(kYellow, ConsoleText(t_.unsaved).Add(why));
     FinalPause(entry);
   }
 
@@ -196,6 +217,83 @@ class DialogueRun {
     Say(kCyan, lines);
   }
 
+  // The connection's earlier settings that differ from the snapshot, newest first, numbered, and
+  // how to restore them.
+  void OfferEarlier(const AdapterRecord& entry) {
+    if (!snapshot_ || !IsSafeConnectionName(entry.ConnectionName)) return;
+    offers_ = HistoryOffers(services_.history.Load(), entry.AdapterName, *snapshot_);
+    if (offers_.empty()) return;
+    Text lines;
+    for (std::size_t i = 0; i < offers_.size(); ++i) {
+      const std::vector<Text> shown = StoredLines(offers_[i].settings, language_);
+      lines += "R" + ToText(static_cast<int32_t>(i + 1)) + " " + offers_[i].time + " " + shown[0] +
+               "\r\n   " + shown[1] + "\r\n";
+    }
+    Say(kCyan, lines);
+    const auto count = static_cast<uint32_t>(offers_.size());
+    Say(kYellow, count == 1 ? Text(t_.offeredOne) : WithNumber(t_.offeredMany, count));
+  }
+
+  // The offer "R<n>" (any case) names; nothing for any other line.
+  std::optional<std::size_t> EarlierChosen(const Text& line) const {
+    if (line.size() < 2 || line.size() > 3 || (line[0] | 0x20) != 'r' || line[1] == '0') {
+      return std::nullopt;
+    }
+    std::size_t n = 0;
+    for (const char c : line.substr(1)) {
+      if (c < '0' || c > '9') return std::nullopt;
+      n = n * 10 + static_cast<std::size_t>(c - '0');
+    }
+    if (n > offers_.size()) return std::nullopt;
+    return n - 1;
+  }
+
+  // Puts the earlier settings back as a whole, as a restore of the snapshot would.
+  void PutBackEarlier(const AdapterRecord& entry, const HistoryRecord& earlier) {
+    const ConnectionSettings now = ReadSettings(entry);
+    std::optional<std::vector<RestoreStep>> steps;
+    if (now.stored) {
+      steps = RestoreSteps(earlier.settings, ChangesSince(earlier.settings, *now.stored),
+                           entry.ConnectionName);
+    }
+    auto signs = [&](bool first) { Say(kYellow, first ? t_.waiting : kWaitingMark); };
+    const RestoreOutcome outcome =
+        PutBack({services_.adapters, services_.registry, services_.commands, services_.clock},
+                earlier.settings, entry.AdapterName, steps.value_or(std::vector<RestoreStep>()),
+                signs, language_);
+    const RestoreTexts& verdicts = RestoreTextsIn(language_);
+    Say(kYellow, outcome.restored ? ConsoleText(verdicts.restored)
+                                  : ConsoleText(verdicts.failed).Add(outcome.failure));
+    Text lines;
+    for (const Text& line : outcome.lines) lines += "\r\n" + line;
+    Say(outcome.restored ? kGreen : kRed, lines + "\r\n");
+  }
+
+  // Once a change has been made: the snapshot goes to the history where the settings now differ
+  // from it. False when it cannot be written, with the system's reason in `why`.
+  bool RememberSnapshot(const AdapterRecord& entry, ConsoleText* why) {
+    if (!snapshot_) return true;
+    const ConnectionSettings now = ReadSettings(entry);
+    return !now.stored || !ChangesSince(*snapshot_, *now.stored).Any() ||
+           Remember(entry, *snapshot_, why);
+  }
+
+  // The settings go to the history; true where they cannot be recorded (a value that could not
+  // be put back by command) or are.
+  bool Remember(const AdapterRecord& entry, const StoredSettings& settings, ConsoleText* why) {
+    std::optional<HistoryRecord> record =
+        MakeHistoryRecord(entry.AdapterName, entry.ConnectionName, settings);
+    return !record || services_.history.Add(std::move(*record), why);
+  }
+
+  // A restore is a change too: what it replaces goes to the history (a failure was told, if at
+  // all, with the snapshot's).
+  void RememberCurrent(const AdapterRecord& entry) {
+    const ConnectionSettings now = ReadSettings(entry);
+    ConsoleText ignored;
+    if (now.stored) Remember(entry, *now.stored, &ignored);
+  }
+
   // In a remote session a change is made on probation: a guard puts the snapshot back unless the
   // operator keeps the change in time, whatever becomes of the program.
   void GuardRemoteChange(const AdapterRecord& entry) {
@@ -214,11 +312,8 @@ class DialogueRun {
   }
 
   // DHCP for "0", else a static address, gateway and mask. False once input has ended.
-  bool ChangeAddress(const AdapterRecord& entry) {
-    Say(kYellow, t_.addressPrompt);
-    const std::optional<Text> ip = Ask();
-    if (!ip) return false;
-    if (*ip == "0") {
+  bool ChangeAddress(const AdapterRecord& entry, const Text& ip) {
+    if (ip == "0") {
       // netsh shares the console and speaks for itself; what is read back is the verdict.
       services_.commands.RunProgram(
           "netsh int ip set address name=\"" + entry.ConnectionName + "\" source=dhcp", true,
@@ -233,10 +328,10 @@ class DialogueRun {
     const std::optional<Text> mask = Ask();
     if (!mask) return false;
     std::optional<CapturedRun> run;
-    bool made = SetStaticAddress(services_.commands, *ip, *gateway, *mask, entry.ConnectionName,
+    bool made = SetStaticAddress(services_.commands, ip, *gateway, *mask, entry.ConnectionName,
                                  &failure_, &run, language_);
     const std::optional<ReadBack> readBack =
-        ReadBackRun(run, {Request::kStaticAddress, *ip, *mask, *gateway}, entry, made);
+        ReadBackRun(run, {Request::kStaticAddress, ip, *mask, *gateway}, entry, made);
     if (made) {
       Say(kYellow, t_.addressChanged);
     } else {
@@ -414,6 +509,7 @@ class DialogueRun {
   // Puts back what differs from the snapshot now, and shows the verdict and the settings.
   void Restore(const AdapterRecord& entry) {
     const std::optional<std::vector<RestoreStep>> steps = StepsBack(entry);
+    RememberCurrent(entry);
     auto signs = [&](bool first) { Say(kYellow, first ? t_.waiting : kWaitingMark); };
     const RestoreOutcome outcome = PutBack(
         {services_.adapters, services_.registry, services_.commands, services_.clock}, *snapshot_,
@@ -437,6 +533,8 @@ class DialogueRun {
   Text notice_;
   // The connection's stored settings before any change; nothing when they could not be read.
   std::optional<StoredSettings> snapshot_;
+  // Its earlier settings offered, "R1" first.
+  std::vector<HistoryRecord> offers_;
   // Whether a guard is on, and its window.
   bool guarded_ = false;
   uint32_t seconds_ = kDefaultConfirmSeconds;

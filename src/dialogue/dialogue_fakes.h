@@ -17,10 +17,11 @@
 
 #include "adapters/adapters.h"
 #include "adapters/connection_settings.h"
-#include "wayback/remote.h"
 #include "netconfig/netconfig.h"
 #include "runtime/console.h"
 #include "runtime/registry.h"
+#include "wayback/history.h"
+#include "wayback/remote.h"
 
 namespace ipmod {
 
@@ -438,6 +439,24 @@ class FakeGuard : public RemoteGuard {
   bool fired = false;
   std::optional<GuardOrder> started;
   std::vector<std::string> calls;
+};
+
+// The history file as a text: a record added is merged in and seen by the next load.
+class FakeHistory : public HistoryStore {
+ public:
+  Text Load() override { return file; }
+  bool Add(HistoryRecord record, ConsoleText* why) override {
+    if (!writable) {
+      *why = ConsoleText().AddSystemText("拒绝访问。");
+      return false;
+    }
+    record.time = time;
+    file = MergeHistory(file, record);
+    return true;
+  }
+  Text file;
+  Text time = "2026-12-09 14:03";
+  bool writable = true;
 };
 
 }  // namespace ipmod
