@@ -3,9 +3,9 @@
 #include <windows.h>
 
 #include "dialogue/dialogue.h"
-#include "runtime/system.h"
 #include "wayback/history-win32.h"
 #include "wayback/remote-win32.h"
+#include "runtime/system.h"
 
 namespace {
 

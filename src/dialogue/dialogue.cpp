@@ -4,8 +4,8 @@
 
 #include "adapters/connection_settings.h"
 #include "readback/read_back.h"
-#include "runtime/runtime_error.h"
 #include "wayback/restore.h"
+#include "runtime/runtime_error.h"
 
 namespace ipmod {
 namespace {

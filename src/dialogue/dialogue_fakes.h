@@ -17,11 +17,11 @@
 
 #include "adapters/adapters.h"
 #include "adapters/connection_settings.h"
+#include "wayback/history.h"
+#include "wayback/remote.h"
 #include "netconfig/netconfig.h"
 #include "runtime/console.h"
 #include "runtime/registry.h"
-#include "wayback/history.h"
-#include "wayback/remote.h"
 
 namespace ipmod {
 

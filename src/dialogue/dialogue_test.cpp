@@ -17,6 +17,8 @@ const std::vector<FakeAdapter> kThreeAdapters = {
     {"{33333333-0000-0000-0000-4E6574446576}", "无线 %s 网络", "203.0.113.5"},
 };
 
+// The first adapter's settings before a change (KeepSettings) in its history.
+const char kStatic[] = "static\t192.0.2.10/255.255.255.0\t192.0.2.1/1\t192.0.2.53";
 const char kUnreadableLine[] = "\r\n无法读取该连接的当前设置。\r\n";
 const char kMenu[] =
     "请选择DNS修改类型：\r\n1、自动获取DNS\r\n2、设置114.114.114.114\r\n3、腾讯119.29.29.29\r\n"
@@ -473,14 +475,19 @@ TEST(DialogueTest, TheFinalPauseOffersTheWayBack) {
       "netsh interface ip set address name=\"以太网 2\" static 192.0.2.10 255.255.255.0 192.0.2.1 "
       "1";
   const Text kSetDns = "netsh interface ip set dns name=\"以太网 2\" static 192.0.2.53";
-  // Records of the first adapter's history: its settings before the change, and DHCP.
-  const auto record = [](const char* time, const char* settings) {
+  // A record of the first adapter's history, of the settings before the change by default.
+  const auto record = [](const char* time, const char* settings = kStatic) {
     return Text(time) + "\t{11111111-0000-0000-0000-4E6574446576}\tD2D4CCABCDF82032\t" + settings +
            "\r\n";
   };
-  const Text kStatic = "static\t192.0.2.10/255.255.255.0\t192.0.2.1/1\t192.0.2.53";
-  const Text kOld = "2026-12-01 08:00";
-  const Text kNow = "2026-12-09 14:03";
+  const char kOld[] = "2026-12-01 08:00";
+  const char kNow[] = "2026-12-09 14:03";
+  struct History {
+    Text before;  // the file; where it holds something or cannot be written, also after
+    Text after;
+    Text offer;  // the earlier settings shown with the snapshot
+    bool writable = true;
+  };
   const struct {
     const char* label;
     std::vector<Text> lines;
@@ -491,10 +498,7 @@ TEST(DialogueTest, TheFinalPauseOffersTheWayBack) {
     Text message;
     Text shown;  // the lines after the message
     bool green = true;
-    Text history;  // the file before, and after where it was before or cannot be written
-    Text after;
-    Text offer;  // the earlier settings shown with the snapshot
-    bool writable = true;
+    History history = {};
   } cases[] = {
       {"DHCP and DNS, restored",
        {"1", "0", "2", "R", "end"},
@@ -536,9 +540,8 @@ TEST(DialogueTest, TheFinalPauseOffersTheWayBack) {
        "已恢复修改前的设置。",
        kBefore,
        true,
-       record(kOld.c_str(), "dhcp\t\t\t"),
-       record(kNow.c_str(), "dhcp\t\t\t") + record(kNow.c_str(), kStatic.c_str()),
-       "R1 2026-12-01 08:00 当前设置：自动获取IP地址\r\n   当前DNS：自动获取\r\n"},
+       {record(kOld, "dhcp\t\t\t"), record(kNow, "dhcp\t\t\t") + record(kNow),
+        "R1 2026-12-01 08:00 当前设置：自动获取IP地址\r\n   当前DNS：自动获取\r\n"}},
       {"equal settings not offered, recorded again on top",
        {"1", "0", "2", "R", "end"},
        true,
@@ -548,9 +551,8 @@ TEST(DialogueTest, TheFinalPauseOffersTheWayBack) {
        "已恢复修改前的设置。",
        kBefore,
        true,
-       record(kOld.c_str(), kStatic.c_str()),
-       record(kNow.c_str(), "dhcp\t\t\t114.114.114.114") + record(kNow.c_str(), kStatic.c_str())},
-      {"history unwritable",
+       {record(kOld), record(kNow, "dhcp\t\t\t114.114.114.114") + record(kNow)}},
+      {"unwritable",
        {"1", "0", "2", "", "end"},
        true,
        SIZE_MAX,
@@ -559,34 +561,32 @@ TEST(DialogueTest, TheFinalPauseOffersTheWayBack) {
        "",
        "",
        true,
-       "",
-       "",
-       "",
-       false},
+       {"", "", "", false}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.label);
     Session run(c.lines);
     if (c.keep) KeepSettings(run);
     run.commands.refuseFrom = c.refuseFrom;
-    run.history.file = c.history;
-    run.history.writable = c.writable;
+    const History& h = c.history;
+    run.history.file = h.before;
+    run.history.writable = h.writable;
     run.Go();
     const auto& w = run.console.writes;
     const auto prompt =
         std::find_if(w.begin(), w.end(), [&](const Write& x) { return x.text == kPrompt; });
     ASSERT_EQ(prompt != w.end(), c.asked) << run.console.Screen();
-    if (!c.history.empty() || !c.writable) EXPECT_EQ(run.history.file, c.after);
+    if (!h.before.empty() || !h.writable) EXPECT_EQ(run.history.file, h.after);
     const auto offered = std::find_if(
         w.begin(), w.end(), [](const Write& x) { return x.text.rfind("输入R1", 0) == 0; });
-    ASSERT_EQ(offered != w.end(), !c.offer.empty());
-    if (!c.offer.empty()) {
-      EXPECT_EQ((offered - 1)->text, c.offer);
+    ASSERT_EQ(offered != w.end(), !h.offer.empty());
+    if (!h.offer.empty()) {
+      EXPECT_EQ((offered - 1)->text, h.offer);
       EXPECT_EQ((offered - 1)->foreground, kCyan);
       EXPECT_EQ(offered->text, "输入R1可恢复以前的设置。\r\n");
       EXPECT_EQ(offered->foreground, kYellow);
     }
-    if (!c.writable) {
+    if (!h.writable) {
       EXPECT_EQ((prompt - 1)->text, "无法保存修改前的设置：拒绝访问。");
       EXPECT_EQ((prompt - 1)->foreground, kYellow);
     }

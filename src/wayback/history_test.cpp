@@ -8,33 +8,30 @@ namespace {
 const char kLan[] = "{11111111-0000-0000-0000-4E6574446576}";
 const char kWifi[] = "{22222222-0000-0000-0000-4E6574446576}";
 
-// "以太网 2" in GBK, as its hexadecimal digits.
-const Text kLanName = "D2D4CCABCDF82032";
-
-Text Line(const char* time, const char* adapter, const char* settings) {
-  return Text(time) + "\t" + adapter + "\t" + kLanName + "\t" + settings;
+// A record's line for "以太网 2" (its GBK bytes in hexadecimal digits).
+Text Line(const Text& settings, const char* adapter = kLan, const char* time = "2026-12-09 14:03") {
+  return Text(time) + "\t" + adapter + "\tD2D4CCABCDF82032\t" + settings;
 }
 
 TEST(HistoryTest, ParsesMergesAndOffersSkippingWhatIsNoRecord) {
-  const Text office = Line("2026-12-09 14:03", kLan,
-                           "static\t192.0.2.10/255.255.255.0,198.51.100.10/255.255.0.0\t"
-                           "192.0.2.1/1,192.0.2.2/25\t192.0.2.53,114.114.114.114");
-  const Text dhcp = Line("2026-12-09 12:00", kLan, "dhcp\t\t\t");
-  const Text wifi = Line("2026-12-08 09:00", kWifi, "dhcp\t\t\t192.0.2.53");
+  const Text office = Line(
+      "static\t192.0.2.10/255.255.255.0,198.51.100.10/255.255.0.0\t192.0.2.1/1,192.0.2.2/25\t"
+      "192.0.2.53,114.114.114.114");
+  const Text dhcp = Line("dhcp\t\t\t", kLan, "2026-12-09 12:00");
+  const Text wifi = Line("dhcp\t\t\t192.0.2.53", kWifi);
   const Text bad[] = {
       "",
       "# written by hand",
-      Line("2026-12-09 14:03", kLan, "static\t192.0.2.010/255.255.255.0\t\t"),  // not plain
-      Line("2026-12-09 14:03", kLan, "static\t192.0.2.10/255.255.255.0\t192.0.2.1/12345\t"),
-      Line("2026-12-09 14:03", kLan, "static\t\t\t"),  // no address
-      Line("2026-12-09 14:03", kLan, "dhcp\t192.0.2.10/255.255.255.0\t\t"),
-      Line("2026-12-09 14:03", kLan, "dhcp\t\t\t192.0.2.53,"),
-      Line("2026-12-09 14:03", kLan, "dhcp\t\t\t192.0.2.53 & calc"),
-      Line("2026-12-09 14:03", "{1111 & calc}", "dhcp\t\t\t"),
-      Line("2026-12-9 14:03", kLan, "dhcp\t\t\t"),
-      Line("2026-12-09 14:03", kLan, "dhcp\t\t\t\t"),            // a field too many
+      Line("static\t192.0.2.010/255.255.255.0\t\t"),  // not in its plainest form
+      Line("static\t192.0.2.10/255.255.255.0\t192.0.2.1/12345\t"),
+      Line("static\t\t\t"),
+      Line("dhcp\t192.0.2.10/255.255.255.0\t\t"),
+      Line("dhcp\t\t\t192.0.2.53,"),
+      Line("dhcp\t\t\t192.0.2.53 & calc"),
+      Line("dhcp\t\t\t", "{1111 & calc}"),
+      Line("dhcp\t\t\t", kLan, "2026-12-9 14:03"),
+      Line("dhcp\t\t\t\t"),
       Text("2026-12-09 14:03\t") + kLan + "\td2d4\tdhcp\t\t\t",  // lower-case digits
-      Text("2026-12-09 14:03\t") + kLan + "\t00\tdhcp\t\t\t",    // a zero byte
   };
   for (const Text& line : bad) EXPECT_FALSE(ParseHistoryRecord(line)) << line;
 
@@ -46,8 +43,7 @@ TEST(HistoryTest, ParsesMergesAndOffersSkippingWhatIsNoRecord) {
   EXPECT_EQ(FormatHistoryRecord(*parsed), office);
 
   const auto lan = [](int i) {
-    return Line("2026-12-01 08:00", kLan,
-                ("static\t192.0.2." + ToText(i) + "/255.255.255.0\t\t").c_str());
+    return Line("static\t192.0.2." + ToText(i) + "/255.255.255.0\t\t", kLan, "2026-12-01 08:00");
   };
   // Five more static settings of the LAN after the bad lines, oldest last.
   Text file = office + "\r\n" + bad[1] + "\r\n" + wifi + "\n" + dhcp + "\r\n" + bad[2];
@@ -59,7 +55,7 @@ TEST(HistoryTest, ParsesMergesAndOffersSkippingWhatIsNoRecord) {
   again->time = "2026-12-10 10:00";
   const Text merged = MergeHistory(file, *again);
   Text expected;
-  for (const Text& line : {Line("2026-12-10 10:00", kLan, "dhcp\t\t\t"), office, bad[1], wifi,
+  for (const Text& line : {Line("dhcp\t\t\t", kLan, "2026-12-10 10:00"), office, bad[1], wifi,
                            bad[2], lan(1), lan(2), lan(3)}) {
     expected += line + "\r\n";
   }
