@@ -158,12 +158,13 @@ class DialogueRun {
     if (const std::optional<std::size_t> n = EarlierChosen(*ip)) {
       PutBackEarlier(entry, offers_[*n]);
     } else {
-      pause = ChangeAddress(entry, *ip) && ChangeDns(entry);
+      pause = ChangeAddress(entry, *ip);
+      RememberSnapshot(entry);  // as soon as it has changed, whatever becomes of the run
+      pause = pause && ChangeDns(entry);
     }
-    ConsoleText why;
-    const bool saved = RememberSnapshot(entry, &why);
+    RememberSnapshot(entry);
     if (!pause) return;
-    if (!saved) Say(kYellow, ConsoleText(t_.unsaved).Add(why));
+    if (unsaved_) Say(kYellow, ConsoleText(t_.unsaved).Add(*unsaved_));
     FinalPause(entry);
   }
 
@@ -269,13 +270,15 @@ class DialogueRun {
     Say(outcome.restored ? kGreen : kRed, lines + "\r\n");
   }
 
-  // Once a change has been made: the snapshot goes to the history where the settings now differ
-  // from it. False when it cannot be written, with the system's reason in `why`.
-  bool RememberSnapshot(const AdapterRecord& entry, ConsoleText* why) {
-    if (!snapshot_) return true;
+  // After a change: the snapshot goes to the history, once, where the settings now differ from
+  // it; why it could not be written is kept for the final pause.
+  void RememberSnapshot(const AdapterRecord& entry) {
+    if (remembered_ || !snapshot_) return;
     const ConnectionSettings now = ReadSettings(entry);
-    return !now.stored || !ChangesSince(*snapshot_, *now.stored).Any() ||
-           Remember(entry, *snapshot_, why);
+    if (!now.stored || !ChangesSince(*snapshot_, *now.stored).Any()) return;
+    remembered_ = true;
+    ConsoleText why;
+    if (!Remember(entry, *snapshot_, &why)) unsaved_ = std::move(why);
   }
 
   // The settings go to the history; true where they cannot be recorded (a value that could not
@@ -535,6 +538,9 @@ class DialogueRun {
   std::optional<StoredSettings> snapshot_;
   // Its earlier settings offered, "R1" first.
   std::vector<HistoryRecord> offers_;
+  // Whether the snapshot went to the history, or why it could not.
+  bool remembered_ = false;
+  std::optional<ConsoleText> unsaved_;
   // Whether a guard is on, and its window.
   bool guarded_ = false;
   uint32_t seconds_ = kDefaultConfirmSeconds;
