@@ -44,6 +44,8 @@ struct Texts {
   const char* guarded;  // "%u": the window in seconds
   const char* unguardedUnread;
   const char* unguardedNotStarted;
+  const char* unguardedUnexpressible;
+  const char* account;  // before the account file's path
   const char* keepOrRestore;
   const char* kept;
   const char* timedOut;
@@ -77,6 +79,8 @@ const Texts kTexts[] = {
      "远程会话：修改后若%u秒内没有应答，将自动恢复修改前的设置。\r\n",
      "远程会话：无法读取当前设置，修改后将不能自动恢复。\r\n",
      "远程会话：无法启动自动恢复，修改后将不能自动恢复。\r\n",
+     "远程会话：该连接的设置无法由命令恢复，修改后将不能自动恢复。\r\n",
+     "恢复记录：",
      "\r\n输入Y保留新设置，输入R恢复修改前的设置（%u秒内无应答将自动恢复）：",
      "已保留新设置。",
      "\r\n已超时，正在恢复修改前的设置。\r\n",
@@ -110,6 +114,9 @@ const Texts kTexts[] = {
      "automatically.\r\n",
      "Remote session: the automatic restore cannot be started, so a change cannot be undone "
      "automatically.\r\n",
+     "Remote session: no command can put back this connection's settings, so a change cannot be "
+     "undone automatically.\r\n",
+     "Restore record: ",
      "\r\nType Y to keep the new settings, R to restore the old ones (restored automatically "
      "after %u s without an answer):",
      "New settings kept.",
@@ -212,7 +219,10 @@ class DialogueRun {
                      .AddSystemText(entry.ConnectionName)
                      .Add(t_.chosenIp + entry.IpAddress + t_.chosenEnd));
     const ConnectionSettings settings = ReadSettings(entry);
-    if (settings.stored && settings.live) snapshot_ = settings.stored;
+    if (settings.stored && settings.live) {
+      snapshot_ = settings.stored;
+      snapshotInEffect_ = JudgeReadBack(RestoredAddress(*snapshot_), settings).inEffect;
+    }
     Text lines;
     for (const Text& line : SettingsLines(settings, language_)) lines += line + "\r\n";
     Say(kCyan, lines);
@@ -257,11 +267,16 @@ class DialogueRun {
       steps = RestoreSteps(earlier.settings, ChangesSince(earlier.settings, *now.stored),
                            entry.ConnectionName);
     }
-    auto signs = [&](bool first) { Say(kYellow, first ? t_.waiting : kWaitingMark); };
+    bool waited = false;
+    auto signs = [&](bool first) {
+      waited = true;
+      Say(kYellow, first ? t_.waiting : kWaitingMark);
+    };
     const RestoreOutcome outcome =
         PutBack({services_.adapters, services_.registry, services_.commands, services_.clock},
-                earlier.settings, entry.AdapterName, steps.value_or(std::vector<RestoreStep>()),
-                signs, language_);
+                earlier.settings, true, entry.AdapterName,
+                steps.value_or(std::vector<RestoreStep>()), signs, language_);
+    if (waited) Say(kYellow, "\r\n");
     const RestoreTexts& verdicts = RestoreTextsIn(language_);
     Say(kYellow, outcome.restored ? ConsoleText(verdicts.restored)
                                   : ConsoleText(verdicts.failed).Add(outcome.failure));
@@ -305,10 +320,16 @@ class DialogueRun {
     seconds_ = ConfirmSeconds(facts.confirmSeconds);
     if (!snapshot_) {
       Say(kYellow, t_.unguardedUnread);
-    } else if (services_.guard.Start(
-                   {*snapshot_, entry.ConnectionName, entry.AdapterName, seconds_, language_})) {
+    } else if (!CanPutBack(*snapshot_, entry.ConnectionName)) {
+      Say(kYellow, t_.unguardedUnexpressible);
+    } else if (services_.guard.Start({*snapshot_, snapshotInEffect_, entry.ConnectionName,
+                                      entry.AdapterName, seconds_, language_})) {
       guarded_ = true;
-      Say(kYellow, WithNumber(t_.guarded, seconds_));
+      ConsoleText notice = WithNumber(t_.guarded, seconds_);
+      if (const std::optional<Text> account = services_.guard.AccountFile()) {
+        notice.Add(Text(t_.account)).AddSystemText(*account).Add(Text("\r\n"));
+      }
+      Say(kYellow, notice);
     } else {
       Say(kYellow, t_.unguardedNotStarted);
     }
@@ -472,17 +493,13 @@ class DialogueRun {
         Say(kGreen, t_.kept);
         return true;
       }
-      if (Is(line, 'r')) {
-        EndGuard();
+      if (!line || Is(line, 'y') || Is(line, 'r')) {
+        // R, or time is up (the guard's may have passed too: it has then restored, and this
+        // finds nothing left to put back). The guard stays in charge until the restore is done.
+        if (!Is(line, 'r')) Say(kYellow, t_.timedOut);
+        services_.guard.TakeOver();
         Restore(entry);
-        return true;
-      }
-      if (!line || Is(line, 'y')) {
-        // Time is up (the guard's may have passed too: it has then restored, and this finds
-        // nothing left to put back).
         EndGuard();
-        Say(kYellow, t_.timedOut);
-        Restore(entry);
         return true;
       }
     }
@@ -513,10 +530,16 @@ class DialogueRun {
   void Restore(const AdapterRecord& entry) {
     const std::optional<std::vector<RestoreStep>> steps = StepsBack(entry);
     RememberCurrent(entry);
-    auto signs = [&](bool first) { Say(kYellow, first ? t_.waiting : kWaitingMark); };
-    const RestoreOutcome outcome = PutBack(
-        {services_.adapters, services_.registry, services_.commands, services_.clock}, *snapshot_,
-        entry.AdapterName, steps.value_or(std::vector<RestoreStep>()), signs, language_);
+    bool waited = false;
+    auto signs = [&](bool first) {
+      waited = true;
+      Say(kYellow, first ? t_.waiting : kWaitingMark);
+    };
+    const RestoreOutcome outcome =
+        PutBack({services_.adapters, services_.registry, services_.commands, services_.clock},
+                *snapshot_, snapshotInEffect_, entry.AdapterName,
+                steps.value_or(std::vector<RestoreStep>()), signs, language_);
+    if (waited) Say(kYellow, "\r\n");
     const RestoreTexts& verdicts = RestoreTextsIn(language_);
     Say(kYellow, outcome.restored ? ConsoleText(verdicts.restored)
                                   : ConsoleText(verdicts.failed).Add(outcome.failure));
@@ -536,6 +559,8 @@ class DialogueRun {
   Text notice_;
   // The connection's stored settings before any change; nothing when they could not be read.
   std::optional<StoredSettings> snapshot_;
+  // Whether its address part was in effect then (not so where no DHCP server answered).
+  bool snapshotInEffect_ = true;
   // Its earlier settings offered, "R1" first.
   std::vector<HistoryRecord> offers_;
   // Whether the snapshot went to the history, or why it could not.

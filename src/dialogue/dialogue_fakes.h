@@ -326,7 +326,7 @@ class FakeCommands : public CommandRunner {
   CapturedRun RunCaptured(const Text& command) override {
     captured.push_back(command);
     if (console) console->events.push_back("captured " + command);
-    if (captured.size() >= refuseFrom) return refusal;
+    if (captured.size() >= refuseFrom && captured.size() <= refuseTo) return refusal;
     Apply(command);
     return reply;
   }
@@ -342,8 +342,9 @@ class FakeCommands : public CommandRunner {
   }
 
   CapturedRun reply{"", true, 0};
-  // From this captured command on (1-based), nothing changes and the answer is `refusal`.
+  // From this captured command on (1-based) to `refuseTo`, nothing changes; the answer: `refusal`.
   std::size_t refuseFrom = SIZE_MAX;
+  std::size_t refuseTo = SIZE_MAX;
   CapturedRun refusal{"拒绝访问。\r\n", true, 1};
   bool programStarts = true;
   std::optional<uint32_t> programExitCode = 0;
@@ -422,7 +423,8 @@ class FakeSession : public SessionSource {
   SessionFacts facts;
 };
 
-// Records what the dialogue tells the guard; `fired` plays a guard whose deadline has passed.
+// Records what the dialogue tells the guard (in `calls`, and among the console's events where it
+// is given one); `fired` plays a guard whose deadline has passed.
 class FakeGuard : public RemoteGuard {
  public:
   bool Start(const GuardOrder& order) override {
@@ -430,15 +432,22 @@ class FakeGuard : public RemoteGuard {
     if (startable) started = order;
     return startable;
   }
+  std::optional<Text> AccountFile() override { return account; }
   void Postpone() override { calls.push_back("postpone"); }
-  bool End() override {
-    calls.push_back("end");
-    return !fired;
-  }
+  void TakeOver() override { Tell("take over"); }
+  bool End() override { return Tell("end"), !fired; }
   bool startable = true;
   bool fired = false;
+  std::optional<Text> account = Text("C:\\ipmod\\ipmod-restore.log");
   std::optional<GuardOrder> started;
   std::vector<std::string> calls;
+  RecordingConsole* console = nullptr;
+
+ private:
+  void Tell(const std::string& call) {
+    calls.push_back(call);
+    if (console) console->events.push_back("guard " + call);
+  }
 };
 
 // The history file as a text: a record added is merged in and seen by the next load.

@@ -488,6 +488,12 @@ TEST(DialogueTest, TheFinalPauseOffersTheWayBack) {
     Text offer;  // the earlier settings shown with the snapshot
     bool writable = true;
   };
+  const std::vector<Text> kBoth = {kSetAddress, kSetDns};
+  const std::vector<Text> kBackToDhcp = {
+      "netsh interface ip set address name=\"以太网 2\" source=dhcp", kSetDns};
+  const std::vector<Text> kDhcpThenR = {"1", "0", "2", "R", "end"};
+  const std::vector<Text> kStaticThenR = {"1", "192.0.2.50", "192.0.2.1", "255.255.255.0",
+                                          "2", "R",          "end"};
   const struct {
     const char* label;
     std::vector<Text> lines;
@@ -498,6 +504,8 @@ TEST(DialogueTest, TheFinalPauseOffersTheWayBack) {
     Text message;
     Text shown;  // the lines after the message
     bool green = true;
+    std::size_t refuseTo = SIZE_MAX;  // the last refused
+    bool leaseBefore = true;          // false: DHCP before the change, and no DHCP server
     History history = {};
   } cases[] = {
       {"DHCP and DNS, restored",
@@ -516,15 +524,24 @@ TEST(DialogueTest, TheFinalPauseOffersTheWayBack) {
        {kSetDns},
        "已恢复修改前的设置。",
        kBefore},
+      // The DNS part is tried all the same, and the verdict says what became of it.
       {"restore refused",
        {"1", "0", "2", "R", "end"},
        true,
        2,
        true,
-       {kSetAddress},
-       "恢复失败：拒绝访问。",
+       kBoth,
+       "恢复失败：拒绝访问。（DNS未恢复）",
        "\r\n当前设置：自动获取IP地址，IP：192.0.2.200\r\n当前DNS：114.114.114.114\r\n",
        false},
+      {"address part refused, DNS put back", kDhcpThenR, true, 2, true, kBoth,
+       "恢复失败：拒绝访问。（DNS已恢复）",
+       "\r\n当前设置：自动获取IP地址，IP：192.0.2.200\r\n当前DNS：192.0.2.53\r\n", false, 2},
+      // No DHCP server answered before the change either: what is stored is judged, at once.
+      {"DHCP without a lease before", kStaticThenR, true, SIZE_MAX, true, kBackToDhcp,
+       "已恢复修改前的设置。",
+       "\r\n当前设置：自动获取IP地址，IP：无（未获得DHCP地址）\r\n当前DNS：192.0.2.53\r\n", true,
+       SIZE_MAX, false},
       {"not asked for", {"1", "0", "2", "", "end"}, true, SIZE_MAX, true, {}, "", ""},
       {"input ends at the question", {"1", "0", "2"}, true, SIZE_MAX, true, {}, "", ""},
       // The address change refused, the DNS server set to the one it had.
@@ -540,16 +557,20 @@ TEST(DialogueTest, TheFinalPauseOffersTheWayBack) {
        "已恢复修改前的设置。",
        kBefore,
        true,
+       SIZE_MAX,
+       true,
        {record(kOld, "dhcp\t\t\t"), record(kNow, "dhcp\t\t\t") + record(kNow),
         "R1 2026-12-01 08:00 当前设置：自动获取IP地址\r\n   当前DNS：自动获取\r\n"}},
       {"equal settings not offered, recorded again on top",
-       {"1", "0", "2", "R", "end"},
+       kDhcpThenR,
        true,
        SIZE_MAX,
        true,
-       {kSetAddress, kSetDns},
+       kBoth,
        "已恢复修改前的设置。",
        kBefore,
+       true,
+       SIZE_MAX,
        true,
        {record(kOld), record(kNow, "dhcp\t\t\t114.114.114.114") + record(kNow)}},
       {"unwritable",
@@ -561,13 +582,22 @@ TEST(DialogueTest, TheFinalPauseOffersTheWayBack) {
        "",
        "",
        true,
+       SIZE_MAX,
+       true,
        {"", "", "", false}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.label);
     Session run(c.lines);
     if (c.keep) KeepSettings(run);
+    if (!c.leaseBefore) {
+      run.adapters.StoreDhcp(kThreeAdapters[0].guid);
+      run.adapters.SetLive(kThreeAdapters[0].guid, "169.254.7.9", "255.255.0.0", "");
+      run.commands.lease = "";
+    }
     run.commands.refuseFrom = c.refuseFrom;
+    run.commands.refuseTo = c.refuseTo;
+    run.commands.liveLagMs = 400;  // a restore waits for it too
     const History& h = c.history;
     run.history.file = h.before;
     run.history.writable = h.writable;
@@ -605,15 +635,19 @@ TEST(DialogueTest, TheFinalPauseOffersTheWayBack) {
     EXPECT_EQ(w.back().text, c.shown);
     EXPECT_EQ(w.back().foreground, c.green ? kGreen : kRed);
     EXPECT_EQ(run.console.events.back(), "read end");  // one more line, read silently
+    EXPECT_NE((w.end() - 3)->text, ".");               // the waiting marks end their line
   }
 }
 
 TEST(DialogueTest, ARemoteChangeIsKeptOnlyWhenConfirmed) {
   const char kQuestion[] = "\r\n输入Y保留新设置，输入R恢复修改前的设置（30秒内无应答将自动恢复）：";
-  static const char kGuarded[] = "远程会话：修改后若30秒内没有应答，将自动恢复修改前的设置。\r\n";
+  static const char kGuarded[] =
+      "远程会话：修改后若30秒内没有应答，将自动恢复修改前的设置。\r\n"
+      "恢复记录：C:\\ipmod\\ipmod-restore.log\r\n";
   const char kTimedOut[] = "\r\n已超时，正在恢复修改前的设置。\r\n";
   const char* const kSilence = RecordingConsole::kSilence;
   const std::vector<Text> kChange = {"1", "0", "2"};
+  const std::vector<std::string> kTakenOver = {"start 30", "take over", "end"};
   const auto then = [&](std::vector<Text> more) {
     std::vector<Text> lines = kChange;
     lines.insert(lines.end(), more.begin(), more.end());
@@ -629,16 +663,18 @@ TEST(DialogueTest, ARemoteChangeIsKeptOnlyWhenConfirmed) {
     int questions = 1;
     Text last;  // the last write: the outcome's lines, or the message
     std::vector<std::string> guard = {"start 30", "end"};  // what it is told, less postponing
+    Text servers = "192.0.2.53";                           // stored before the change
   } cases[] = {
       {"kept", then({"y", "end"}), true, true, true, kGuarded, 1, "已保留新设置。"},
       {"asked again, then kept", then({"ok", "Y", "end"}), true, true, true, kGuarded, 2,
        "已保留新设置。"},
+      // The guard stays in charge until the program's own restore is done.
       {"restored at once", then({"R", "end"}), true, true, true, kGuarded, 1,
-       "已恢复修改前的设置。"},
+       "已恢复修改前的设置。", kTakenOver},
       {"no answer in time", then({kSilence, "end"}), true, true, true, kGuarded, 1,
-       "已恢复修改前的设置。"},
-      {"input ends at the question", kChange, true, true, true, kGuarded, 1,
-       "已恢复修改前的设置。"},
+       "已恢复修改前的设置。", kTakenOver},
+      {"input ends at the question", kChange, true, true, true, kGuarded, 1, "已恢复修改前的设置。",
+       kTakenOver},
       {"nothing changed",
        {"1", "1&2", "", "", "4", "192.0.2.53", "end"},
        true,
@@ -667,11 +703,16 @@ TEST(DialogueTest, ARemoteChangeIsKeptOnlyWhenConfirmed) {
        "已恢复修改前的设置。",
        {"start 30"}},
       {"local", then({"R", "end"}), false, true, true, "", 0, "已恢复修改前的设置。", {}},
+      // No guard is promised where no command could put the snapshot back.
+      {"snapshot not restorable by commands", then({"R"}), true, true, true,
+       "远程会话：该连接的设置无法由命令恢复，修改后将不能自动恢复。\r\n", 0, "",
+       std::vector<std::string>(), "dns.example"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.label);
     Session run(c.lines);
-    if (c.keep) KeepSettings(run);
+    if (c.keep) KeepSettings(run, "192.0.2.10", c.servers);
+    run.guard.console = &run.console;
     run.session.facts.sshVariables = c.remote;
     run.session.facts.confirmSeconds = Text("30");
     run.guard.startable = c.startable;
@@ -693,8 +734,12 @@ TEST(DialogueTest, ARemoteChangeIsKeptOnlyWhenConfirmed) {
     std::copy_if(run.guard.calls.begin(), run.guard.calls.end(), std::back_inserter(told),
                  [](const std::string& call) { return call != "postpone"; });
     EXPECT_EQ(told, c.guard);
+    // Nothing runs once the guard has ended.
+    const auto& e = run.console.events;
+    EXPECT_TRUE(std::none_of(std::find(e.begin(), e.end(), "guard end"), e.end(),
+                             [](const std::string& x) { return x.rfind("captured", 0) == 0; }));
     // Every line entered under the guard moves its deadline.
-    const bool guarded = c.guard.size() == 2;
+    const bool guarded = c.guard.size() >= 2;
     EXPECT_EQ(run.guard.calls.size() > told.size(), guarded);
     if (run.guard.started) {
       EXPECT_EQ(run.guard.started->connectionName, "以太网 2");

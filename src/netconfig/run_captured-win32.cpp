@@ -107,11 +107,16 @@ CapturedRun SystemCommandRunner::RunCaptured(const Text& command) {
   // the pipe alive.
   SetHandleInformation(readEnd.get(), HANDLE_FLAG_INHERIT, 0);
 
+  // No input, also where the interpreter gets a console of its own (see the flags below), whose
+  // input it would otherwise read (Wine gives it that).
+  ScopedHandle nothing(CreateFileA("NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                   &inheritable, OPEN_EXISTING, 0, nullptr));
+
   STARTUPINFOA startup{};
   startup.cb = sizeof(startup);
   startup.dwFlags = static_cast<DWORD>(BitOr(STARTF_USESHOWWINDOW, STARTF_USESTDHANDLES));
   startup.wShowWindow = SW_HIDE;
-  startup.hStdInput = nullptr;
+  startup.hStdInput = nothing ? nothing.get() : nullptr;
   startup.hStdOutput = writeEnd.get();
   startup.hStdError = writeEnd.get();
 
@@ -124,8 +129,12 @@ CapturedRun SystemCommandRunner::RunCaptured(const Text& command) {
   // The interpreter looks for the line's netsh (and the inner cmd) itself; with this
   // environment it finds the system directory's before anything else on PATH.
   std::optional<std::u16string> environment = InterpreterEnvironmentBlock();
-  // The command line stays in ANSI; only the environment goes as UTF-16.
-  const DWORD flags = environment ? CREATE_UNICODE_ENVIRONMENT : 0;
+  // The command line stays in ANSI; only the environment goes as UTF-16. A program without a
+  // console (the guard) would give each interpreter a console window of its own, which Windows
+  // Terminal shows however it is started, and closing it would end the command: none, then.
+  // One with a console shares it, and its code page, with the interpreter.
+  const DWORD flags = (environment ? CREATE_UNICODE_ENVIRONMENT : 0) |
+                      (GetConsoleOutputCP() == 0 ? CREATE_NO_WINDOW : 0);
   void* const block = environment ? environment->data() : nullptr;
   PROCESS_INFORMATION created{};
   const auto start = [&] {
@@ -142,6 +151,7 @@ CapturedRun SystemCommandRunner::RunCaptured(const Text& command) {
   if (run.started) run.startError = 0;
   // From now on only the interpreter and what it starts hold the write end.
   writeEnd.reset();
+  nothing.reset();
   if (!run.started) return run;
   ScopedHandle process(created.hProcess);
   ScopedHandle thread(created.hThread);

@@ -241,12 +241,18 @@ bool SystemConsole::WaitForInput(uint32_t milliseconds) {
     INPUT_RECORD record;
     DWORD count = 0;
     // Anything this cannot tell leaves the line to the read.
-    if (result != WAIT_OBJECT_0 || !::PeekConsoleInputA(input, &record, 1, &count) || count == 0) {
+    if (result != WAIT_OBJECT_0 || !::PeekConsoleInputW(input, &record, 1, &count) || count == 0) {
       return true;
     }
-    if (record.EventType == KEY_EVENT && record.Event.KeyEvent.bKeyDown) return true;
-    // A key let go (the Enter of the line before), the mouse, a focus change: nobody typing.
-    if (!::ReadConsoleInputA(input, &record, 1, &count)) return true;
+    const bool key = record.EventType == KEY_EVENT;
+    if (BeginsALine(
+            {key, key && record.Event.KeyEvent.bKeyDown != FALSE,
+             key ? static_cast<char16_t>(record.Event.KeyEvent.uChar.UnicodeChar) : u'\0'})) {
+      return true;
+    }
+    // A key let go (the Enter of the line before), Shift, an arrow, the Alt of Alt+Tab, the
+    // mouse, a focus change: nobody typing.
+    if (!::ReadConsoleInputW(input, &record, 1, &count)) return true;
   }
 }
 

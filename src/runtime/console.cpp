@@ -71,6 +71,10 @@ Text ConsoleText::Bytes() const {
   return bytes;
 }
 
+bool BeginsALine(const InputEvent& event) {
+  return event.key && event.down && event.character != 0;
+}
+
 Text TrimLineEnd(const Text& line) {
   std::size_t end = line.size();
   // Bytes of 0x80 and above are not control bytes, so a double-byte character stays whole.

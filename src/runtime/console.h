@@ -78,6 +78,17 @@ class ConsoleText {
   std::vector<Piece> pieces_;
 };
 
+// A console input event, as far as the wait for a line looks at it.
+struct InputEvent {
+  bool key = false;        // a key event (not the mouse, a focus or size change)
+  bool down = false;       // the key pressed, not let go
+  char16_t character = 0;  // the character it types; 0 for Shift, Alt, the arrows and the like
+};
+
+// Whether the event begins a line: a key pressed that types a character (Enter and Backspace
+// included).
+bool BeginsALine(const InputEvent& event);
+
 // The language of the program's own texts.
 enum class Language { kChinese, kEnglish };
 
@@ -113,9 +124,9 @@ class Console {
   // line. With echo = false the line is read keystroke by keystroke without echo.
   virtual std::optional<Text> ReadLine(std::optional<bool> echo = std::nullopt) = 0;
 
-  // Waits at most that long for the operator to begin a line: true once a key has been typed
-  // (or standard input is no console, whose reads do not wait for a person), false when the
-  // time is up.
+  // Waits at most that long for the operator to begin a line: true once a key that types a
+  // character has been pressed (or standard input is no console, whose reads do not wait for a
+  // person), false when the time is up. Every other event is taken from the input and let go.
   virtual bool WaitForInput(uint32_t milliseconds) = 0;
 
   // What the language of the dialogue is chosen by.

@@ -100,6 +100,14 @@ TEST(TrimLineEndTest, CutsControlBytesAtTheEndButNeverTheFirstByte) {
   }
 }
 
+TEST(BeginsALineTest, OnlyAKeyPressedThatTypesACharacter) {
+  EXPECT_TRUE(BeginsALine({true, true, u'y'}));
+  EXPECT_TRUE(BeginsALine({true, true, u'\r'}));   // Enter
+  EXPECT_FALSE(BeginsALine({true, false, u'y'}));  // let go
+  EXPECT_FALSE(BeginsALine({true, true, 0}));      // Shift, an arrow, the Alt of Alt+Tab
+  EXPECT_FALSE(BeginsALine({false, false, 0}));    // the mouse, a focus change
+}
+
 TEST(ChooseLanguageTest, ChineseWhereTheConsoleCanDrawIt) {
   const struct {
     const char* label;

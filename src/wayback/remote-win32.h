@@ -23,7 +23,9 @@ class ProcessGuard final : public RemoteGuard {
   ProcessGuard& operator=(const ProcessGuard&) = delete;
 
   bool Start(const GuardOrder& order) override;
+  std::optional<Text> AccountFile() override;
   void Postpone() override;
+  void TakeOver() override;
   bool End() override;
 
  private:
@@ -31,18 +33,10 @@ class ProcessGuard final : public RemoteGuard {
   std::unique_ptr<Events> events_;
 };
 
-// How the program is started as a guard: the base of its events' names and its order.
-struct GuardCall {
-  Text base;
-  GuardOrder order;
-};
-
-// The guard's call on this command line; nothing for the program's ordinary start.
-std::optional<GuardCall> GuardCallOf(const Text& commandLine);
-
 // The guard's whole run: waits for its deadline, moved on by the program, or for the word to
-// end; once the deadline has passed it puts back what differs from the snapshot and appends an
-// account to ipmod-restore.log beside the program.
+// end; once the deadline has passed, and the program is not putting the snapshot back itself,
+// it puts back what differs from it and appends an account to ipmod-restore.log beside the
+// program, or where that folder cannot be written, in %ProgramData%\ipmod.
 void RunGuard(const GuardCall& call);
 
 }  // namespace ipmod

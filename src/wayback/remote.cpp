@@ -87,11 +87,12 @@ Text EncodeGuardOrder(const GuardOrder& order) {
   out += 'Z';
   out += ToText(static_cast<int32_t>(order.seconds));
   out += order.language == Language::kEnglish ? "ZE" : "ZC";
+  out += order.snapshotInEffect ? "Z1" : "Z0";
   return out;
 }
 
 std::optional<GuardOrder> DecodeGuardOrder(std::string_view text) {
-  constexpr std::size_t kFields = 10;
+  constexpr std::size_t kFields = 11;
   std::string_view fields[kFields];
   std::size_t count = 0;
   for (std::size_t begin = 0; begin <= text.size() && count <= kFields; ++count) {
@@ -104,8 +105,8 @@ std::optional<GuardOrder> DecodeGuardOrder(std::string_view text) {
   std::vector<Text>* lists[] = {&s.addresses, &s.masks, &s.gateways, &s.nameServers,
                                 &s.gatewayMetrics};
   if (count != kFields || (fields[0] != "0" && fields[0] != "1") ||
-      (fields[9] != "C" && fields[9] != "E") || !FromHex(fields[6], order.connectionName) ||
-      !FromHex(fields[7], order.adapterName)) {
+      (fields[9] != "C" && fields[9] != "E") || (fields[10] != "0" && fields[10] != "1") ||
+      !FromHex(fields[6], order.connectionName) || !FromHex(fields[7], order.adapterName)) {
     return std::nullopt;
   }
   for (std::size_t i = 0; i < 5; ++i) {
@@ -115,7 +116,28 @@ std::optional<GuardOrder> DecodeGuardOrder(std::string_view text) {
   order.seconds = ConfirmSeconds(Text(fields[8]));
   if (ToText(static_cast<int32_t>(order.seconds)) != fields[8]) return std::nullopt;
   order.language = fields[9] == "E" ? Language::kEnglish : Language::kChinese;
+  order.snapshotInEffect = fields[10] == "1";
   return order;
+}
+
+std::optional<GuardCall> GuardCallOf(const Text& commandLine) {
+  // The switch follows the program's name, which may hold anything else (a folder named
+  // "tools --guard x" too).
+  const std::size_t nameEnd = !commandLine.empty() && commandLine[0] == '"'
+                                  ? commandLine.find('"', 1)
+                                  : commandLine.find(' ');
+  const Text marker = " --guard ";
+  if (nameEnd == Text::npos) return std::nullopt;
+  const std::size_t at = nameEnd + (commandLine[nameEnd] == '"' ? 1 : 0);
+  if (commandLine.compare(at, marker.size(), marker) != 0) return std::nullopt;
+  const std::size_t base = at + marker.size();
+  const std::size_t blank = commandLine.find(' ', base);
+  // The base is the program's own "ipmod-guard-PID-TICKS": its events' names must fit.
+  constexpr std::size_t kMostBase = 40;
+  if (blank == Text::npos || blank - base > kMostBase) return std::nullopt;
+  std::optional<GuardOrder> order = DecodeGuardOrder(commandLine.substr(blank + 1));
+  if (!order) return std::nullopt;
+  return GuardCall{commandLine.substr(base, blank - base), std::move(*order)};
 }
 
 }  // namespace ipmod

@@ -33,6 +33,7 @@ uint32_t ConfirmSeconds(const std::optional<Text>& setting);
 // Everything the guard needs to put the settings back by itself.
 struct GuardOrder {
   StoredSettings snapshot;
+  bool snapshotInEffect = true;  // its address part was in effect when it was taken
   Text connectionName;
   Text adapterName;
   uint32_t seconds = kDefaultConfirmSeconds;
@@ -43,6 +44,16 @@ struct GuardOrder {
 // nothing for a text that is no such encoding.
 Text EncodeGuardOrder(const GuardOrder& order);
 std::optional<GuardOrder> DecodeGuardOrder(std::string_view text);
+
+// How the program is started as a guard: the base of its events' names and its order.
+struct GuardCall {
+  Text base;
+  GuardOrder order;
+};
+
+// The guard's call on this command line (the program's name, quoted or not, then "--guard",
+// the base and the order); nothing for the program's ordinary start.
+std::optional<GuardCall> GuardCallOf(const Text& commandLine);
 
 // The facts of the running session.
 class SessionSource {
@@ -57,10 +68,17 @@ class RemoteGuard {
   virtual ~RemoteGuard() = default;
   // Starts the guard, its deadline `order.seconds` from now; false when it cannot be started.
   virtual bool Start(const GuardOrder& order) = 0;
+  // Where the guard writes its account; nothing when it has nowhere to write it.
+  virtual std::optional<Text> AccountFile() = 0;
   // Moves the deadline to the window's length from now.
   virtual void Postpone() = 0;
+  // The program is about to put the snapshot back itself: waits, without a limit, while the
+  // guard is putting it back; from then on the guard puts nothing back unless the program ends
+  // before it has ended the guard.
+  virtual void TakeOver() = 0;
   // Ends the guard. True when it ended without putting anything back; false when its deadline
-  // had passed (it has put back what it could, and ended).
+  // had passed (it has put back what it could, and ended). Waits without a limit for a guard
+  // that has begun to put it back.
   virtual bool End() = 0;
 };
 

@@ -45,6 +45,7 @@ TEST(GuardOrderTest, TravelsAsHexDigitsAndComesBackWhole) {
   order.adapterName = "{11111111-0000-0000-0000-4E6574446576}";
   order.seconds = 30;
   order.language = Language::kEnglish;
+  order.snapshotInEffect = false;
   const Text encoded = EncodeGuardOrder(order);
   EXPECT_EQ(encoded.find_first_not_of("0123456789ABCDEFYZ"), Text::npos) << encoded;
   const std::optional<GuardOrder> back = DecodeGuardOrder(encoded);
@@ -53,6 +54,11 @@ TEST(GuardOrderTest, TravelsAsHexDigitsAndComesBackWhole) {
   EXPECT_EQ(back->connectionName, order.connectionName);
   EXPECT_EQ(back->snapshot.gatewayMetrics, order.snapshot.gatewayMetrics);
   EXPECT_EQ(back->language, Language::kEnglish);
+  EXPECT_FALSE(back->snapshotInEffect);
+  // The guard's switch follows the program's name, which may hold one too.
+  const std::optional<GuardCall> call =
+      GuardCallOf("\"C:\\a --guard b\\ipmod.exe\" --guard ipmod-guard-1-2 " + encoded);
+  EXPECT_TRUE(call && call->base == "ipmod-guard-1-2");
 
   GuardOrder dhcp;
   dhcp.snapshot.dhcp = true;
@@ -62,8 +68,9 @@ TEST(GuardOrderTest, TravelsAsHexDigitsAndComesBackWhole) {
   EXPECT_TRUE(empty->connectionName.empty());
 
   for (const char* bad :
-       {"", "2ZZZZZZZZ120ZC", "0ZZZZZZZZ9ZC", "0ZZZZZZZZ120ZCZ", "0Z3ZZZZZZZ120ZC",
-        "0Z00ZZZZZZZ120ZC", "0ZZZZZZZ120ZC", "0ZZZZZZZZ120ZX", "0ZZZZZZZZ120"}) {
+       {"", "2ZZZZZZZZ120ZCZ1", "0ZZZZZZZZ9ZCZ1", "0ZZZZZZZZ120ZCZ", "0Z3ZZZZZZZ120ZCZ1",
+        "0Z00ZZZZZZZ120ZCZ1", "0ZZZZZZZ120ZCZ1", "0ZZZZZZZZ120ZXZ1", "0ZZZZZZZZ120ZCZ2",
+        "0ZZZZZZZZ120ZC", "0ZZZZZZZZ120ZCZ1Z"}) {
     EXPECT_FALSE(DecodeGuardOrder(bad)) << bad;
   }
 }

@@ -8,21 +8,34 @@ namespace ipmod {
 
 const RestoreTexts& RestoreTextsIn(Language language) {
   static const RestoreTexts kTexts[] = {
-      {"设置未生效。", "已恢复修改前的设置。", "恢复失败："},
+      {"设置未生效。", "已恢复修改前的设置。", "恢复失败：", "（DNS已恢复）", "（DNS未恢复）",
+       "该连接的设置无法由命令恢复。"},
       {"The setting has not taken effect.", "The settings from before the change are restored.",
-       "Restore failed: "},
+       "Restore failed: ", " (DNS restored)", " (DNS not restored)",
+       "The connection's settings cannot be put back by commands."},
   };
   return kTexts[static_cast<int>(language)];
 }
 
 namespace {
 
-// A stored metric, or 1 where none is stored.
+// The metric stored for gateway `i`, or 1 where none is stored.
+Text StoredMetric(const StoredSettings& settings, std::size_t i) {
+  return i < settings.gatewayMetrics.size() ? settings.gatewayMetrics[i] : Text("1");
+}
+
+// The stored metric as a command line may carry it; nothing when it is no number.
 std::optional<Text> Metric(const StoredSettings& snapshot, std::size_t i) {
-  if (i >= snapshot.gatewayMetrics.size()) return Text("1");
-  const Text& metric = snapshot.gatewayMetrics[i];
+  Text metric = StoredMetric(snapshot, i);
   if (!IsMetric(metric)) return std::nullopt;
   return metric;
+}
+
+bool SameMetrics(const StoredSettings& a, const StoredSettings& b) {
+  for (std::size_t i = 0; i < a.gateways.size(); ++i) {
+    if (StoredMetric(a, i) != StoredMetric(b, i)) return false;
+  }
+  return true;
 }
 
 // netsh interface ip <verb> name="NAME" <rest>
@@ -47,10 +60,12 @@ bool AddAddressSteps(const StoredSettings& snapshot, const Text& name,
   const std::vector<Text>& masks = *plainMasks;
   const std::vector<Text>& gateways = *plainGateways;
   const Text first = addresses[0] + " " + masks[0] + " ";
-  steps.push_back(
-      {Netsh("set address", name,
-             "static " + first + (gateways.empty() ? Text("none") : gateways[0] + " 1")),
-       false});
+  const std::optional<Text> firstMetric = Metric(snapshot, 0);
+  if (!gateways.empty() && !firstMetric) return false;
+  steps.push_back({Netsh("set address", name,
+                         "static " + first +
+                             (gateways.empty() ? Text("none") : gateways[0] + " " + *firstMetric)),
+                   false});
   for (std::size_t i = 1; i < addresses.size(); ++i) {
     steps.push_back({Netsh("add address", name, addresses[i] + " " + masks[i]), false});
   }
@@ -90,7 +105,7 @@ Changes ChangesSince(const StoredSettings& snapshot, const StoredSettings& now) 
   } else if (!snapshot.dhcp) {
     changes.address = !SameValues(snapshot.addresses, now.addresses) ||
                       !SameValues(snapshot.masks, now.masks) ||
-                      !SameValues(snapshot.gateways, now.gateways);
+                      !SameValues(snapshot.gateways, now.gateways) || !SameMetrics(snapshot, now);
   }
   changes.dns = !SameValues(snapshot.nameServers, now.nameServers);
   return changes;
@@ -104,28 +119,43 @@ std::optional<std::vector<RestoreStep>> RestoreSteps(const StoredSettings& snaps
   return steps;
 }
 
-RestoreOutcome PutBack(const WayBack& system, const StoredSettings& snapshot,
+bool CanPutBack(const StoredSettings& snapshot, const Text& name) {
+  return IsSafeConnectionName(name) && RestoreSteps(snapshot, {true, true}, name).has_value();
+}
+
+RestoreOutcome PutBack(const WayBack& system, const StoredSettings& snapshot, bool snapshotInEffect,
                        const Text& adapterName, const std::vector<RestoreStep>& steps,
                        WaitSigns waiting, Language language) {
   const RestoreTexts& t = RestoreTextsIn(language);
   RestoreOutcome outcome;
-  std::optional<CapturedRun> failed;
+  std::optional<CapturedRun> failed;  // the first step that failed
+  bool addressFailed = false;
+  bool dnsFailed = false;
+  bool dnsSteps = false;
   for (const RestoreStep& step : steps) {
+    bool& partFailed = step.dns ? dnsFailed : addressFailed;
+    dnsSteps = dnsSteps || step.dns;
+    if (partFailed) continue;
     CapturedRun run = system.commands.RunCaptured(step.command);
     outcome.commands.push_back(step.command);
     const bool warned = step.dns && UnreachableDnsWarning(run.OutputInProgramCodePage());
     if (!warned && !JudgeRun(run, nullptr, language)) {
-      failed = std::move(run);
-      break;
+      partFailed = true;
+      if (!failed) failed = std::move(run);
     }
   }
   ConnectionSettings now;
-  const ReadBack address =
-      ReadBackSettled(system.adapters, system.registry, system.clock, RestoredAddress(snapshot),
-                      adapterName, waiting, &now, language);
-  outcome.restored = now.stored && now.live
-                         ? address.inEffect && !ChangesSince(snapshot, *now.stored).Any()
-                         : !failed;
+  ReadBack address;
+  if (snapshotInEffect) {
+    address = ReadBackSettled(system.adapters, system.registry, system.clock,
+                              RestoredAddress(snapshot), adapterName, waiting, &now, language);
+  } else {
+    now = ReadConnectionSettings(system.adapters, system.registry, adapterName);
+  }
+  const bool readable = now.stored && now.live;
+  outcome.restored = readable ? (address.inEffect || !snapshotInEffect) &&
+                                    !ChangesSince(snapshot, *now.stored).Any()
+                              : !failed;
   if (!outcome.restored) {
     outcome.failure = t.notInEffect;
     if (failed) {
@@ -135,6 +165,10 @@ RestoreOutcome PutBack(const WayBack& system, const StoredSettings& snapshot,
       } else if (!failed->started) {
         JudgeRun(*failed, &outcome.failure, language);  // the interpreter's own sentence
       }
+    }
+    if (addressFailed && dnsSteps) {
+      const bool dnsBack = readable ? !ChangesSince(snapshot, *now.stored).dns : !dnsFailed;
+      outcome.failure.Add(Text(dnsBack ? t.dnsRestored : t.dnsNotRestored));
     }
   }
   outcome.lines = SettingsLines(now, language);
@@ -157,11 +191,11 @@ std::optional<Text> GuardRestore(const WayBack& system, const GuardOrder& order)
     why = UnsafeNameRefusal(language);
   } else if (!(steps = RestoreSteps(order.snapshot, ChangesSince(order.snapshot, *now.stored),
                                     order.connectionName))) {
-    why = t.notInEffect;
+    why = t.unexpressible;
   }
   if (!steps) return account + t.failed + why + "\r\n";
-  const RestoreOutcome outcome =
-      PutBack(system, order.snapshot, order.adapterName, *steps, WaitSigns(), language);
+  const RestoreOutcome outcome = PutBack(system, order.snapshot, order.snapshotInEffect,
+                                         order.adapterName, *steps, WaitSigns(), language);
   for (const Text& command : outcome.commands) account += command + "\r\n";
   account += outcome.restored ? Text(t.restored) : t.failed + outcome.failure.Bytes();
   for (const Text& line : outcome.lines) account += "\r\n" + line;

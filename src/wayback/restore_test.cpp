@@ -39,6 +39,8 @@ TEST(ChangesSinceTest, EachPartDiffersOnItsOwn) {
       {"another mask", before, with([](StoredSettings& s) { s.masks[1] = "255.255.0.0"; }), true,
        false},
       {"no gateway", before, with([](StoredSettings& s) { s.gateways.clear(); }), true, false},
+      {"another metric", before, with([](StoredSettings& s) { s.gatewayMetrics = {"25"}; }), true,
+       false},
       {"servers in another order", before,
        with([](StoredSettings& s) { std::swap(s.nameServers[0], s.nameServers[1]); }), false, true},
       {"DNS automatic", before, with([](StoredSettings& s) { s.nameServers.clear(); }), false,
@@ -71,6 +73,12 @@ TEST(RestoreStepsTest, PutsBackWhatDifferedAddressFirst) {
         "192.0.2.1 1",
         "netsh interface ip add address name=\"以太网 2\" 198.51.100.10 255.255.0.0",
         "netsh interface ip add address name=\"以太网 2\" gateway=198.51.100.1 gwmetric=25"}},
+      {"the first gateway's metric too",
+       Static({"192.0.2.10"}, {"255.255.255.0"}, {"192.0.2.1", "192.0.2.2"}, {}, {"25", "30"}),
+       {true, false},
+       {"netsh interface ip set address name=\"以太网 2\" static 192.0.2.10 255.255.255.0 "
+        "192.0.2.1 25",
+        "netsh interface ip add address name=\"以太网 2\" gateway=192.0.2.2 gwmetric=30"}},
       {"no gateway, no metric stored for a second one",
        Static({"192.0.2.10"}, {"255.255.255.0"}, {}),
        {true, false},
@@ -113,13 +121,19 @@ TEST(RestoreStepsTest, OnlyAddressesAndNumbersGoOnACommandLine) {
       Static({"192.0.2.10 & calc"}, {"255.255.255.0"}, {}),
       Static({"192.0.2.10"}, {"255.255.255.0"}, {"192.0.2.1\"", "192.0.2.2"}),
       Static({"192.0.2.10"}, {"255.255.255.0"}, {"192.0.2.1", "192.0.2.2"}, {}, {"1", "%X%"}),
+      Static({"192.0.2.10"}, {"255.255.255.0"}, {"192.0.2.1"}, {}, {"1 x"}),
       Static({"192.0.2.10"}, {}, {}),  // an address without its mask
       Static({}, {}, {}),              // nothing to put back
       Static({"192.0.2.10"}, {"255.255.255.0"}, {}, {"dns.example"}),
   };
   for (const StoredSettings& snapshot : unrestorable) {
     EXPECT_FALSE(RestoreSteps(snapshot, both, "n")) << testing::PrintToString(snapshot.addresses);
+    EXPECT_FALSE(CanPutBack(snapshot, "n")) << testing::PrintToString(snapshot.addresses);
   }
+  // Nor does a name the interpreter would rewrite.
+  const StoredSettings restorable = Static({"192.0.2.10"}, {"255.255.255.0"}, {"192.0.2.1"});
+  EXPECT_TRUE(CanPutBack(restorable, "以太网 2"));
+  EXPECT_FALSE(CanPutBack(restorable, "办公 %PATH% 100%s"));
 }
 
 }  // namespace

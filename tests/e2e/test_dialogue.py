@@ -742,9 +742,10 @@ class Restore(DialogueTest):
          "已恢复修改前的设置。", "green",
          ['netsh interface ip set dns name="以太网 2" static 8.8.8.8',
           'netsh interface ip add dns name="以太网 2" 8.8.4.4 index=2'], "192.0.2.10"),
+        # The address part refused, the DNS part is put back all the same.
         ("restore refused", False, harness.DEFAULT_DNS, ReadBack.STATIC, ["2"], "R",
-         {3: Reply(gbk("拒绝访问。\r\n"), 1)}, "恢复失败：拒绝访问。", "red", [SET_STATIC],
-         "192.0.2.50"),
+         {3: Reply(gbk("拒绝访问。\r\n"), 1)}, "恢复失败：拒绝访问。（DNS已恢复）", "red",
+         [SET_STATIC, *DEFAULT_DNS], "192.0.2.50"),
         ("R never typed", False, harness.DEFAULT_DNS, ["0"], ["2"], "", {}, None, None, [],
          "0.0.0.0"),
         ("nothing changed", False, harness.DEFAULT_DNS, REFUSED, ["4", "192.0.2.53,x"], None, {},
@@ -820,6 +821,8 @@ class Remote(DialogueTest):
         self.assertEqual(screen.count(self.NOTICE), 1 if remote else 0, f"\n{screen}")
         if remote:
             self.assert_coloured(screen, self.NOTICE, "yellow")
+            self.assertEqual(screen.text(self.row_of(screen, self.NOTICE)[0] + 1),
+                             "恢复记录：" + harness.windows_path(s.account_path))
         self.static_address(s, "192.0.2.50", "192.0.2.1", "255.255.255.0")
         screen = self.wait_menu(s)
         if to_question:
@@ -848,6 +851,7 @@ class Remote(DialogueTest):
         with s:
             self.change(s, to_question=True)
             start = time.monotonic()
+            s.key("Up", "Left")  # keys that type nothing begin no answer
             s.wait_for("已恢复修改前的设置。", timeout=40)
             self.assertTrue(9 <= time.monotonic() - start <= 30)
             screen = self.wait_lines_after(s, "已恢复修改前的设置。")
@@ -863,19 +867,40 @@ class Remote(DialogueTest):
         with s:
             self.change(s)
             s.kill_program()
-
-            def account():
-                if not os.path.exists(s.account_path):
-                    return None
-                with open(s.account_path, "rb") as log:
-                    text = log.read()
-                return text if gbk(ReadBack.STATIC_10) in text else None
-
-            text = harness.poll(account, "the guard's account of its restore", 40)
+            text = self.account(s)
             self.assertIn(self.RESTORE + b"\r\n" + gbk("已恢复修改前的设置。\r\n") +
                           gbk(ReadBack.STATIC_10), text)
             self.assertEqual(s.netsh_calls()[-1], self.RESTORE)
             self.assert_settings(s, adapter, "192.0.2.10")
+
+    def test_a_restore_cut_short_is_finished_by_the_guard(self):
+        # The program's own restore never ends its first command (call 3), and the program dies
+        # during it; its folder's name holds the guard's switch too.
+        s, adapter = self.scenario()
+        s.environment["FAKE_NETSH_SLEEP_MS_3"] = "4294967295"
+        s.app = os.path.join(s.directory, "tools --guard x")
+        with s:
+            self.change(s)
+            s.type_line("2")
+            s.wait_for(self.QUESTION)
+            s.type_line("R")
+            harness.poll(lambda: len(s.netsh_calls()) == 3, "the restore's first command", 30)
+            s.kill_program()
+            text = self.account(s)
+            dns = gbk('netsh interface ip set dns name="以太网 2" source=dhcp')
+            self.assertIn(self.RESTORE + b"\r\n" + dns + b"\r\n" + gbk("已恢复修改前的设置。"), text)
+            self.assertEqual(s.netsh_calls()[3:], [self.RESTORE, dns])
+            self.assert_settings(s, adapter, "192.0.2.10")
+
+    def account(self, s):
+        """The guard's account, once it holds the settings it put back."""
+        def written():
+            if not os.path.exists(s.account_path):
+                return None
+            with open(s.account_path, "rb") as log:
+                text = log.read()
+            return text if gbk(ReadBack.STATIC_10) in text else None
+        return harness.poll(written, "the guard's account of its restore", 40)
 
     def test_no_guard_in_a_local_session(self):
         s, adapter = self.scenario(remote=False)
