@@ -12,6 +12,10 @@ namespace {
 
 const char kHistoryFile[] = "ipmod-history.txt";
 
+// The most of a file past kHistoryLimit that a merge keeps as it is; a larger file is not
+// rewritten.
+constexpr DWORD kMostKeptBeyond = 1024 * 1024;
+
 // While another program holds the file for its merge, it is tried again this often, this long.
 constexpr DWORD kRetryMs = 50;
 constexpr int kTries = 100;
@@ -63,6 +67,27 @@ std::optional<Text> ReadHead(HANDLE file) {
   return text;
 }
 
+// What the file holds after its first `head` bytes, as it is: what a merge writes back after its
+// own lines. Nothing when it cannot be read, or is too much to keep.
+std::optional<Text> ReadRest(HANDLE file, DWORD head) {
+  const DWORD size = ::GetFileSize(file, nullptr);
+  if (size == INVALID_FILE_SIZE) return std::nullopt;
+  if (size <= head) return Text();
+  if (size - head > kMostKeptBeyond) {
+    ::SetLastError(ERROR_FILE_TOO_LARGE);
+    return std::nullopt;
+  }
+  Text rest(size - head, '\0');
+  DWORD got = 0;
+  if (::SetFilePointer(file, static_cast<LONG>(head), nullptr, FILE_BEGIN) ==
+          INVALID_SET_FILE_POINTER ||
+      !::ReadFile(file, &rest[0], static_cast<DWORD>(rest.size()), &got, nullptr)) {
+    return std::nullopt;
+  }
+  rest.resize(got);
+  return rest;
+}
+
 }  // namespace
 
 Text FileHistory::Load() {
@@ -81,9 +106,10 @@ bool FileHistory::Add(HistoryRecord record, ConsoleText* why) {
     return false;
   }
   ScopedHandle file = Open(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, OPEN_ALWAYS);
-  std::optional<Text> text;
+  std::optional<Text> text, rest;
   if (file) text = ReadHead(file.get());
-  if (!text) {
+  if (text) rest = ReadRest(file.get(), static_cast<DWORD>(text->size()));
+  if (!text || !rest) {
     *why = SystemReason(::GetLastError());
     return false;
   }
@@ -93,7 +119,8 @@ bool FileHistory::Add(HistoryRecord record, ConsoleText* why) {
   const int length = ::wsprintfA(stamp, "%04u-%02u-%02u %02u:%02u", now.wYear, now.wMonth, now.wDay,
                                  now.wHour, now.wMinute);
   record.time.assign(stamp, length);
-  const Text merged = MergeHistory(*text, record);
+  // Past the part read, the file is kept as it is.
+  const Text merged = MergeHistory(*text, record) + *rest;
   DWORD written = 0;
   if (::SetFilePointer(file.get(), 0, nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER ||
       !::WriteFile(file.get(), merged.data(), static_cast<DWORD>(merged.size()), &written,
