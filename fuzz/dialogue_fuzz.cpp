@@ -92,7 +92,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FakeClock clock;
   FakeSession session;
   FakeGuard guard;
-  FUZZ_CHECK(Dialogue({console, adapters, adapters, commands, clock, session, guard}) == 0);
+  FakeHistory history;
+  FUZZ_CHECK(Dialogue({console, adapters, adapters, commands, clock, session, guard, history}) == 0);
 
   std::vector<Text> names;
   for (std::size_t i = 0; i < adapterCount; ++i)

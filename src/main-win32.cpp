@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "dialogue/dialogue.h"
+#include "wayback/history-win32.h"
 #include "wayback/remote-win32.h"
 #include "runtime/system.h"
 
@@ -20,7 +21,8 @@ int32_t Start() {
   ipmod::SystemClock clock;
   ipmod::SystemSession session;
   ipmod::ProcessGuard guard;
-  return ipmod::Dialogue({console, *adapters, registry, commands, clock, session, guard});
+  ipmod::FileHistory history;
+  return ipmod::Dialogue({console, *adapters, registry, commands, clock, session, guard, history});
 }
 
 }  // namespace

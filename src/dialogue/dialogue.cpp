@@ -4,6 +4,8 @@
 
 #include "adapters/connection_settings.h"
 #include "readback/read_back.h"
+#include "dialogue/conversation.h"
+#include "dialogue/way_back_steps.h"
 #include "wayback/restore.h"
 #include "runtime/runtime_error.h"
 
@@ -14,12 +16,8 @@ namespace {
 constexpr CheckSite kListedEntry{1, 1};
 constexpr CheckSite kChosenEntry{1, 2};
 
-// Every write of the dialogue is on black; prompts and messages continue at the cursor
-// (a column without a row is no position).
-constexpr int32_t kPromptColumn = 2;
-
-// The dialogue's own texts, in the program's languages. Colours, positions and line breaks are
-// the same in both.
+// The texts of the dialogue's change steps, in the program's languages. Colours, positions and
+// line breaks are the same in both.
 struct Texts {
   const char* banner;
   const char* warning;
@@ -39,16 +37,6 @@ struct Texts {
   const char* dnsChanged;
   const char* dnsAutomatic;
   const char* dnsFailed;
-  const char* waiting;
-  const char* restorePrompt;
-  const char* guarded;  // "%u": the window in seconds
-  const char* unguardedUnread;
-  const char* unguardedNotStarted;
-  const char* unguardedUnexpressible;
-  const char* account;  // before the account file's path
-  const char* keepOrRestore;
-  const char* kept;
-  const char* timedOut;
 };
 
 const Texts kTexts[] = {
@@ -70,17 +58,7 @@ const Texts kTexts[] = {
      "4、自定义输入\r\n",
      "修改DNS设置成功！",
      "自动获取DNS设置成功！",
-     "修改DNS设置失败:",
-     "正在等待设置生效",
-     "\r\n输入R恢复修改前的设置，直接回车结束：",
-     "远程会话：修改后若%u秒内没有应答，将自动恢复修改前的设置。\r\n",
-     "远程会话：无法读取当前设置，修改后将不能自动恢复。\r\n",
-     "远程会话：无法启动自动恢复，修改后将不能自动恢复。\r\n",
-     "远程会话：该连接的设置无法由命令恢复，修改后将不能自动恢复。\r\n",
-     "恢复记录：",
-     "\r\n输入Y保留新设置，输入R恢复修改前的设置（%u秒内无应答将自动恢复）：",
-     "已保留新设置。",
-     "\r\n已超时，正在恢复修改前的设置。\r\n"},
+     "修改DNS设置失败:"},
     {"IP settings tool Ver:1.1 BY: VELDR\r\n",
      "Do not use it unlawfully. Before you use it, make sure you can restore the network!\r\n",
      "Choose the connection to change: 1~",
@@ -99,46 +77,21 @@ const Texts kTexts[] = {
      "3. Tencent 119.29.29.29\r\n4. Type a server\r\n",
      "DNS changed!",
      "DNS set to automatic!",
-     "DNS change failed: ",
-     "Waiting for the setting to take effect",
-     "\r\nType R to restore the settings from before the change, or Enter to finish:",
-     "Remote session: if there is no answer within %u s after a change, the settings from before "
-     "it are restored.\r\n",
-     "Remote session: the current settings cannot be read, so a change cannot be undone "
-     "automatically.\r\n",
-     "Remote session: the automatic restore cannot be started, so a change cannot be undone "
-     "automatically.\r\n",
-     "Remote session: no command can put back this connection's settings, so a change cannot be "
-     "undone automatically.\r\n",
-     "Restore record: ",
-     "\r\nType Y to keep the new settings, R to restore the old ones (restored automatically "
-     "after %u s without an answer):",
-     "New settings kept.",
-     "\r\nTime is up: restoring the settings from before the change.\r\n"},
+     "DNS change failed: "},
 };
 
 const char kNoChoiceYet[] = "110";
-const char kWaitingMark[] = ".";
 
 constexpr int32_t kShowNormal = 2;
-
-// The text with its "%u" replaced by the number.
-Text WithNumber(const char* text, uint32_t number) {
-  Text result = text;
-  result.replace(result.find("%u"), 2, ToText(static_cast<int32_t>(number)));
-  return result;
-}
-
-bool Is(const std::optional<Text>& line, char letter) {
-  return line && line->size() == 1 && ((*line)[0] | 0x20) == letter;
-}
 
 class DialogueRun {
  public:
   explicit DialogueRun(const DialogueServices& services)
-      : services_(services),
-        language_(ChooseLanguage(services.console.ReadConsoleFacts())),
-        t_(kTexts[static_cast<int>(language_)]) {}
+      : conversation_(services),
+        services_(services),
+        language_(conversation_.language),
+        t_(kTexts[static_cast<int>(language_)]),
+        wayBack_(conversation_) {}
 
   void Run() {
     const int32_t count = ListAdapters(services_.adapters, services_.registry, adapters_);
@@ -147,24 +100,23 @@ class DialogueRun {
     if (!chosen) return;
     const AdapterRecord& entry = ElementAt(adapters_, *chosen, kChosenEntry);
     ShowSnapshot(entry);
-    GuardRemoteChange(entry);
-    if (!ChangeAddress(entry)) return;
-    if (!ChangeDns(entry)) return;
-    FinalPause(entry);
+    wayBack_.Offer(entry);
+    Say(kYellow, t_.addressPrompt);
+    const std::optional<Text> ip = Ask();
+    if (!ip) return;
+    bool pause = true;
+    if (!wayBack_.PutBackChosen(entry, *ip)) {
+      pause = ChangeAddress(entry, *ip);
+      wayBack_.RememberSnapshot(entry);  // as soon as it has changed, whatever becomes of the run
+      pause = pause && ChangeDns(entry);
+    }
+    wayBack_.RememberSnapshot(entry);
+    if (pause) wayBack_.FinalPause(entry);
   }
 
  private:
-  void Say(int32_t foreground, const ConsoleText& text) {
-    services_.console.WriteText(kPromptColumn, std::nullopt, false, foreground, kBlack, text);
-  }
-
-  // The next line, or nothing once standard input has ended: from then on the dialogue asks
-  // nothing more and runs no command. A line entered moves a guard's deadline.
-  std::optional<Text> Ask() {
-    std::optional<Text> line = services_.console.ReadLine();
-    if (line && guarded_) services_.guard.Postpone();
-    return line;
-  }
+  void Say(int32_t foreground, const ConsoleText& text) { conversation_.Say(foreground, text); }
+  std::optional<Text> Ask() { return conversation_.Ask(); }
 
   void ShowAdapters(int32_t count) {
     Console& console = services_.console;
@@ -197,44 +149,15 @@ class DialogueRun {
                      .AddSystemText(entry.ConnectionName)
                      .Add(t_.chosenIp + entry.IpAddress + t_.chosenEnd));
     const ConnectionSettings settings = ReadSettings(entry);
-    if (settings.stored && settings.live) {
-      snapshot_ = settings.stored;
-      snapshotInEffect_ = JudgeReadBack(RestoredAddress(*snapshot_), settings).inEffect;
-    }
+    wayBack_.TakeSnapshot(settings);
     Text lines;
     for (const Text& line : SettingsLines(settings, language_)) lines += line + "\r\n";
     Say(kCyan, lines);
   }
 
-  // In a remote session a change is made on probation: a guard puts the snapshot back unless the
-  // operator keeps the change in time, whatever becomes of the program.
-  void GuardRemoteChange(const AdapterRecord& entry) {
-    const SessionFacts facts = services_.session.ReadSessionFacts();
-    if (!IsRemoteSession(facts)) return;
-    seconds_ = ConfirmSeconds(facts.confirmSeconds);
-    if (!snapshot_) {
-      Say(kYellow, t_.unguardedUnread);
-    } else if (!CanPutBack(*snapshot_, entry.ConnectionName)) {
-      Say(kYellow, t_.unguardedUnexpressible);
-    } else if (services_.guard.Start({*snapshot_, snapshotInEffect_, entry.ConnectionName,
-                                      entry.AdapterName, seconds_, language_})) {
-      guarded_ = true;
-      ConsoleText notice = WithNumber(t_.guarded, seconds_);
-      if (const std::optional<Text> account = services_.guard.AccountFile()) {
-        notice.Add(Text(t_.account)).AddSystemText(*account).Add(Text("\r\n"));
-      }
-      Say(kYellow, notice);
-    } else {
-      Say(kYellow, t_.unguardedNotStarted);
-    }
-  }
-
   // DHCP for "0", else a static address, gateway and mask. False once input has ended.
-  bool ChangeAddress(const AdapterRecord& entry) {
-    Say(kYellow, t_.addressPrompt);
-    const std::optional<Text> ip = Ask();
-    if (!ip) return false;
-    if (*ip == "0") {
+  bool ChangeAddress(const AdapterRecord& entry, const Text& ip) {
+    if (ip == "0") {
       // netsh shares the console and speaks for itself; what is read back is the verdict.
       services_.commands.RunProgram(
           "netsh int ip set address name=\"" + entry.ConnectionName + "\" source=dhcp", true,
@@ -249,10 +172,10 @@ class DialogueRun {
     const std::optional<Text> mask = Ask();
     if (!mask) return false;
     std::optional<CapturedRun> run;
-    bool made = SetStaticAddress(services_.commands, *ip, *gateway, *mask, entry.ConnectionName,
+    bool made = SetStaticAddress(services_.commands, ip, *gateway, *mask, entry.ConnectionName,
                                  &failure_, &run, language_);
     const std::optional<ReadBack> readBack =
-        ReadBackRun(run, {Request::kStaticAddress, *ip, *mask, *gateway}, entry, made);
+        ReadBackRun(run, {Request::kStaticAddress, ip, *mask, *gateway}, entry, made);
     if (made) {
       Say(kYellow, t_.addressChanged);
     } else {
@@ -317,21 +240,17 @@ class DialogueRun {
   }
 
   ConnectionSettings ReadSettings(const AdapterRecord& entry) {
-    return ReadConnectionSettings(services_.adapters, services_.registry, entry.AdapterName);
+    return conversation_.ReadSettings(entry);
   }
 
   // The connection's settings after a change, read again while the live state lags: the sign,
   // a mark for each read, and the end of its line.
   ReadBack ReadBackAfter(const Request& request, const AdapterRecord& entry) {
-    bool waited = false;
-    auto signs = [&](bool first) {
-      waited = true;
-      Say(kYellow, first ? t_.waiting : kWaitingMark);
-    };
+    Conversation::Waiting signs(conversation_);
     const ReadBack readBack =
         ReadBackSettled(services_.adapters, services_.registry, services_.clock, request,
                         entry.AdapterName, signs, nullptr, language_);
-    if (waited) Say(kYellow, "\r\n");
+    signs.End();
     return readBack;
   }
 
@@ -362,104 +281,17 @@ class DialogueRun {
     Say(readBack.inEffect ? kGreen : kRed, "\r\n" + readBack.line + "\r\n");
   }
 
-  // The last line ends the run. Where the settings now differ from the snapshot and can be put
-  // back, it is first asked whether to restore them; under a guard, whether to keep them.
-  void FinalPause(const AdapterRecord& entry) {
-    const std::optional<std::vector<RestoreStep>> steps = StepsBack(entry);
-    if (guarded_ && !steps) {
-      EndGuard();
-    } else if (guarded_) {
-      if (!KeepOrRestore(entry)) return;
-    } else if (steps) {
-      Say(kYellow, t_.restorePrompt);
-      if (!Is(Ask(), 'r')) return;
-      Restore(entry);
-    }
-    Ask();
-  }
-
-  // Asks until the operator keeps the change or has it restored, or the window passes without a
-  // line (or input ends), which restores it too. False when the run ends without another line.
-  bool KeepOrRestore(const AdapterRecord& entry) {
-    for (;;) {
-      Say(kYellow, WithNumber(t_.keepOrRestore, seconds_));
-      services_.guard.Postpone();
-      const bool answered = services_.console.WaitForInput(seconds_ * 1000);
-      const std::optional<Text> line = answered ? Ask() : std::nullopt;
-      if (Is(line, 'y') && EndGuard()) {
-        Say(kGreen, t_.kept);
-        return true;
-      }
-      if (!line || Is(line, 'y') || Is(line, 'r')) {
-        // R, or time is up (the guard's may have passed too: it has then restored, and this
-        // finds nothing left to put back). The guard stays in charge until the restore is done.
-        if (!Is(line, 'r')) Say(kYellow, t_.timedOut);
-        services_.guard.TakeOver();
-        Restore(entry);
-        EndGuard();
-        return true;
-      }
-    }
-  }
-
-  // True when the guard ended without restoring anything.
-  bool EndGuard() {
-    guarded_ = false;
-    return services_.guard.End();
-  }
-
-  // The commands that put the snapshot back; nothing when there is none, nothing differs, or it
-  // cannot be put back (a name that may not go on a command line is refused as for any change).
-  std::optional<std::vector<RestoreStep>> StepsBack(const AdapterRecord& entry) {
-    if (!snapshot_) return std::nullopt;
-    const ConnectionSettings now = ReadSettings(entry);
-    if (!now.stored) return std::nullopt;
-    const Changes changes = ChangesSince(*snapshot_, *now.stored);
-    if (!changes.Any()) return std::nullopt;
-    if (!IsSafeConnectionName(entry.ConnectionName)) {
-      Say(kYellow, Text("\r\n") + UnsafeNameRefusal(language_));
-      return std::nullopt;
-    }
-    return RestoreSteps(*snapshot_, changes, entry.ConnectionName);
-  }
-
-  // Puts back what differs from the snapshot now, and shows the verdict and the settings.
-  void Restore(const AdapterRecord& entry) {
-    const std::optional<std::vector<RestoreStep>> steps = StepsBack(entry);
-    bool waited = false;
-    auto signs = [&](bool first) {
-      waited = true;
-      Say(kYellow, first ? t_.waiting : kWaitingMark);
-    };
-    const RestoreOutcome outcome =
-        PutBack({services_.adapters, services_.registry, services_.commands, services_.clock},
-                *snapshot_, snapshotInEffect_, entry.AdapterName,
-                steps.value_or(std::vector<RestoreStep>()), signs, language_);
-    if (waited) Say(kYellow, "\r\n");
-    const RestoreTexts& verdicts = RestoreTextsIn(language_);
-    Say(kYellow, outcome.restored ? ConsoleText(verdicts.restored)
-                                  : ConsoleText(verdicts.failed).Add(outcome.failure));
-    Text lines;
-    for (const Text& line : outcome.lines) lines += "\r\n" + line;
-    Say(outcome.restored ? kGreen : kRed, lines + "\r\n");
-  }
-
+  Conversation conversation_;
   const DialogueServices& services_;
   // The language the console can show, and the dialogue's texts in it.
   const Language language_;
   const Texts& t_;
+  WayBackSteps wayBack_;
   AdapterList adapters_;
   // What the last refused change said; shared by the address step and the DNS menu.
   ConsoleText failure_;
   // What netsh warned of when it set a DNS server all the same; empty when it warned of nothing.
   Text notice_;
-  // The connection's stored settings before any change; nothing when they could not be read.
-  std::optional<StoredSettings> snapshot_;
-  // Whether its address part was in effect then (not so where no DHCP server answered).
-  bool snapshotInEffect_ = true;
-  // Whether a guard is on, and its window.
-  bool guarded_ = false;
-  uint32_t seconds_ = kDefaultConfirmSeconds;
 };
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "adapters/adapters.h"
+#include "wayback/history.h"
 #include "wayback/remote.h"
 #include "netconfig/netconfig.h"
 #include "runtime/console.h"
@@ -19,10 +20,12 @@ struct DialogueServices {
   Clock& clock;
   SessionSource& session;
   RemoteGuard& guard;
+  HistoryStore& history;
 };
 
-// Lists the adapters, takes the operator's choice, sets the address and the DNS server, waits
-// for a last line and returns 0. After each change it reads the connection's settings back and
+// Lists the adapters, takes the operator's choice, offers the connection's earlier settings from
+// the history, sets the address and the DNS server (or puts earlier settings back), records the
+// settings from before a change in the history, waits for a last line and returns 0. After each change it reads the connection's settings back and
 // shows them; its verdict follows them wherever they can be read. At the end of standard input
 // it stops asking, runs nothing more and returns 0.
 int32_t Dialogue(const DialogueServices& services);

@@ -17,6 +17,7 @@
 
 #include "adapters/adapters.h"
 #include "adapters/connection_settings.h"
+#include "wayback/history.h"
 #include "wayback/remote.h"
 #include "netconfig/netconfig.h"
 #include "runtime/console.h"
@@ -447,6 +448,24 @@ class FakeGuard : public RemoteGuard {
     calls.push_back(call);
     if (console) console->events.push_back("guard " + call);
   }
+};
+
+// The history file as a text: a record added is merged in and seen by the next load.
+class FakeHistory : public HistoryStore {
+ public:
+  Text Load() override { return file; }
+  bool Add(HistoryRecord record, ConsoleText* why) override {
+    if (!writable) {
+      *why = ConsoleText().AddSystemText("拒绝访问。");
+      return false;
+    }
+    record.time = time;
+    file = MergeHistory(file, record);
+    return true;
+  }
+  Text file;
+  Text time = "2026-12-09 14:03";
+  bool writable = true;
 };
 
 }  // namespace ipmod

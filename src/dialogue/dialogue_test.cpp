@@ -17,6 +17,8 @@ const std::vector<FakeAdapter> kThreeAdapters = {
     {"{33333333-0000-0000-0000-4E6574446576}", "无线 %s 网络", "203.0.113.5"},
 };
 
+// The first adapter's settings before a change (KeepSettings) in its history.
+const char kStatic[] = "static\t192.0.2.10/255.255.255.0\t192.0.2.1/1\t192.0.2.53";
 const char kUnreadableLine[] = "\r\n无法读取该连接的当前设置。\r\n";
 const char kMenu[] =
     "请选择DNS修改类型：\r\n1、自动获取DNS\r\n2、设置114.114.114.114\r\n3、腾讯119.29.29.29\r\n"
@@ -29,6 +31,7 @@ struct Session {
   FakeClock clock;
   FakeSession session;
   FakeGuard guard;
+  FakeHistory history;
   int32_t result = -1;
 
   Session(std::vector<Text> lines, std::vector<FakeAdapter> list = kThreeAdapters,
@@ -41,7 +44,7 @@ struct Session {
   }
 
   Session& Go() {
-    result = Dialogue({console, adapters, adapters, commands, clock, session, guard});
+    result = Dialogue({console, adapters, adapters, commands, clock, session, guard, history});
     EXPECT_EQ(console.misuse, std::vector<std::string>());
     EXPECT_EQ(commands.misuse, std::vector<std::string>());
     return *this;
@@ -472,6 +475,19 @@ TEST(DialogueTest, TheFinalPauseOffersTheWayBack) {
       "netsh interface ip set address name=\"以太网 2\" static 192.0.2.10 255.255.255.0 192.0.2.1 "
       "1";
   const Text kSetDns = "netsh interface ip set dns name=\"以太网 2\" static 192.0.2.53";
+  // A record of the first adapter's history, of the settings before the change by default.
+  const auto record = [](const char* time, const char* settings = kStatic) {
+    return Text(time) + "\t{11111111-0000-0000-0000-4E6574446576}\tD2D4CCABCDF82032\t" + settings +
+           "\r\n";
+  };
+  const char kOld[] = "2026-12-01 08:00";
+  const char kNow[] = "2026-12-09 14:03";
+  struct History {
+    Text before;  // the file; where it holds something or cannot be written, also after
+    Text after;
+    Text offer;  // the earlier settings shown with the snapshot
+    bool writable = true;
+  };
   const std::vector<Text> kBoth = {kSetAddress, kSetDns};
   const std::vector<Text> kBackToDhcp = {
       "netsh interface ip set address name=\"以太网 2\" source=dhcp", kSetDns};
@@ -490,6 +506,7 @@ TEST(DialogueTest, TheFinalPauseOffersTheWayBack) {
     bool green = true;
     std::size_t refuseTo = SIZE_MAX;  // the last refused
     bool leaseBefore = true;          // false: DHCP before the change, and no DHCP server
+    History history = {};
   } cases[] = {
       {"DHCP and DNS, restored",
        {"1", "0", "2", "R", "end"},
@@ -530,6 +547,44 @@ TEST(DialogueTest, TheFinalPauseOffersTheWayBack) {
       // The address change refused, the DNS server set to the one it had.
       {"nothing differs", {"1", "1&2", "", "", "4", "192.0.2.53", "end"}, true, SIZE_MAX, false},
       {"no snapshot", {"1", "0", "2", "R"}, false, SIZE_MAX, false},
+      {"earlier settings offered, restored, then this run's",
+       {"1", "r1", "R", "end"},
+       true,
+       SIZE_MAX,
+       true,
+       {"netsh interface ip set address name=\"以太网 2\" source=dhcp",
+        "netsh interface ip set dns name=\"以太网 2\" source=dhcp", kSetAddress, kSetDns},
+       "已恢复修改前的设置。",
+       kBefore,
+       true,
+       SIZE_MAX,
+       true,
+       {record(kOld, "dhcp\t\t\t"), record(kNow, "dhcp\t\t\t") + record(kNow),
+        "R1 2026-12-01 08:00 当前设置：自动获取IP地址\r\n   当前DNS：自动获取\r\n"}},
+      {"equal settings not offered, recorded again on top",
+       kDhcpThenR,
+       true,
+       SIZE_MAX,
+       true,
+       kBoth,
+       "已恢复修改前的设置。",
+       kBefore,
+       true,
+       SIZE_MAX,
+       true,
+       {record(kOld), record(kNow, "dhcp\t\t\t114.114.114.114") + record(kNow)}},
+      {"unwritable",
+       {"1", "0", "2", "", "end"},
+       true,
+       SIZE_MAX,
+       true,
+       {},
+       "",
+       "",
+       true,
+       SIZE_MAX,
+       true,
+       {"", "", "", false}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.label);
@@ -543,11 +598,28 @@ TEST(DialogueTest, TheFinalPauseOffersTheWayBack) {
     run.commands.refuseFrom = c.refuseFrom;
     run.commands.refuseTo = c.refuseTo;
     run.commands.liveLagMs = 400;  // a restore waits for it too
+    const History& h = c.history;
+    run.history.file = h.before;
+    run.history.writable = h.writable;
     run.Go();
     const auto& w = run.console.writes;
     const auto prompt =
         std::find_if(w.begin(), w.end(), [&](const Write& x) { return x.text == kPrompt; });
     ASSERT_EQ(prompt != w.end(), c.asked) << run.console.Screen();
+    if (!h.before.empty() || !h.writable) EXPECT_EQ(run.history.file, h.after);
+    const auto offered = std::find_if(
+        w.begin(), w.end(), [](const Write& x) { return x.text.rfind("输入R1", 0) == 0; });
+    ASSERT_EQ(offered != w.end(), !h.offer.empty());
+    if (!h.offer.empty()) {
+      EXPECT_EQ((offered - 1)->text, h.offer);
+      EXPECT_EQ((offered - 1)->foreground, kCyan);
+      EXPECT_EQ(offered->text, "输入R1可恢复以前的设置。\r\n");
+      EXPECT_EQ(offered->foreground, kYellow);
+    }
+    if (!h.writable) {
+      EXPECT_EQ((prompt - 1)->text, "无法保存修改前的设置：拒绝访问。");
+      EXPECT_EQ((prompt - 1)->foreground, kYellow);
+    }
     const auto& captured = run.commands.captured;
     const std::size_t before = std::count_if(captured.begin(), captured.end(), [](const Text& x) {
       return x.find(" name=\"") == Text::npos;
@@ -701,6 +773,7 @@ TEST(DialogueTest, EnglishFollowsTheChineseWriteForWrite) {
       {"1", "192.0.2.60", " ", "255.255.255.0", "3", "r", "end"},
       {"1", "0", "2", "x", "y", "end"},  // remote: asked again, kept
       {"1", "0", "2", kSilence, "end"},  // remote: no answer
+      {"1", "R1", "", "end"},            // earlier settings put back, the history unwritable
   };
   for (std::size_t i = 0; i < scripts.size(); ++i) {
     SCOPED_TRACE(i);
@@ -713,6 +786,11 @@ TEST(DialogueTest, EnglishFollowsTheChineseWriteForWrite) {
       run.session.facts.sshVariables = i >= 3;
       run.console.facts = {true, language == Language::kChinese ? 936u : 437u, u"Consolas", false};
       if (i == 1) run.commands.refuseFrom = 1;
+      if (i == 5) {
+        run.history.file =
+            "2026-12-01 08:00\t{11111111-0000-0000-0000-4E6574446576}\t\tdhcp\t\t\t\r\n";
+        run.history.writable = false;
+      }
       run.Go();
     }
     const auto& chinese = runs[0].console.writes;

@@ -97,22 +97,26 @@ bool StaticNotLive(const StoredSettings& stored, const LiveSettings& live) {
   return first == 0 ? !FirstLive(live).empty() : !IsLive(live, first);
 }
 
+// The address line's stored part: DHCP, or the first address, its mask and the first gateway.
+Text StoredAddress(const StoredSettings& stored, const LineTexts& t) {
+  if (stored.dhcp) return t.automaticAddress;
+  return Text(t.staticAddress)
+      .append(FirstOf(stored.addresses, t))
+      .append(t.mask)
+      .append(FirstOf(stored.masks, t))
+      .append(t.gateway)
+      .append(FirstOf(stored.gateways, t));
+}
+
 Text AddressLine(const StoredSettings& stored, const LiveSettings& live, const LineTexts& t) {
-  Text line;
+  Text line = StoredAddress(stored, t);
   if (stored.dhcp) {
-    line = t.automaticAddress;
     if (!live.linkUp) return line.append(t.linkDown);
     if (const std::optional<Text> lease = Lease(live)) {
       return line.append(t.liveAddress).append(*lease);
     }
     return line.append(t.liveAddress).append(Shown(FirstLive(live), t)).append(t.noLease);
   }
-  line = t.staticAddress;
-  line.append(FirstOf(stored.addresses, t))
-      .append(t.mask)
-      .append(FirstOf(stored.masks, t))
-      .append(t.gateway)
-      .append(FirstOf(stored.gateways, t));
   if (!live.linkUp) return line.append(t.linkDown);
   if (StaticNotLive(stored, live)) {
     line.append(t.notInEffect).append(Shown(FirstLive(live), t)).append(t.notInEffectEnd);
@@ -196,6 +200,11 @@ std::vector<Text> SettingsLines(const ConnectionSettings& settings, Language lan
   const LineTexts& t = In(language);
   if (!settings.stored || !settings.live) return {t.unreadable};
   return {AddressLine(*settings.stored, *settings.live, t), DnsLine(*settings.stored, t)};
+}
+
+std::vector<Text> StoredLines(const StoredSettings& stored, Language language) {
+  const LineTexts& t = In(language);
+  return {StoredAddress(stored, t), DnsLine(stored, t)};
 }
 
 }  // namespace ipmod

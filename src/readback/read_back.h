@@ -76,4 +76,8 @@ ReadBack ReadBackSettled(AdapterSource& adapters, RegistryReader& registry, Cloc
 std::vector<Text> SettingsLines(const ConnectionSettings& settings,
                                 Language language = Language::kChinese);
 
+// Settings as they were stored, with the same words: the address line (without what was live)
+// and the DNS line.
+std::vector<Text> StoredLines(const StoredSettings& stored, Language language = Language::kChinese);
+
 }  // namespace ipmod

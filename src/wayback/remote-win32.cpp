@@ -14,6 +14,7 @@
 
 #include <windows.h>
 
+#include "wayback/history-win32.h"
 #include "wayback/restore.h"
 #include "netconfig/netconfig.h"
 #include "runtime/system.h"
@@ -244,6 +245,15 @@ void RunGuard(const GuardCall& call) {
   SystemRegistry registry;
   SystemCommandRunner commands;
   SystemClock clock;
+  // Its restore is a change like any other: what it replaces goes to the history.
+  const ConnectionSettings now =
+      ReadConnectionSettings(*adapters, registry, call.order.adapterName);
+  std::optional<HistoryRecord> replaced;
+  if (now.stored && ChangesSince(call.order.snapshot, *now.stored).Any()) {
+    replaced = MakeHistoryRecord(call.order.adapterName, call.order.connectionName, *now.stored);
+  }
+  ConsoleText unsaved;
+  if (replaced) FileHistory().Add(std::move(*replaced), &unsaved);
   if (const std::optional<Text> account =
           GuardRestore({*adapters, registry, commands, clock}, call.order)) {
     WriteAccount(*account);

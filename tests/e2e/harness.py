@@ -962,6 +962,16 @@ class Scenario(Sandbox, Console):
 
         poll(opened, "the program to open its standard input", error=HarnessError)
 
+    def run_again(self) -> None:
+        """Starts the program once more in the same sandbox (its folder, prefix, namespace and
+        the stand-in's log kept), once the earlier run has ended; a new console shows it."""
+        assert self.exit_status() is not None and self.stdin == "console", "still running"
+        self.stop()
+        os.unlink(self.status_path)
+        # As after the registry's seeding: the earlier run's wineserver goes first.
+        run([WINESERVER, "-w"], env=wine_environment(self.prefix), check=False, timeout=60)
+        self._launch()
+
     # -- standard input from a FIFO
 
     def send(self, data: bytes) -> None:

@@ -900,3 +900,37 @@ class Remote(DialogueTest):
 
 if __name__ == "__main__":
     unittest.main()
+
+
+class History(DialogueTest):
+    """The settings from before a change outlive the program: a later run offers them, and "R1"
+    puts them back."""
+
+    def test_a_later_run_puts_the_settings_of_before_back(self):
+        adapters = three_adapters()
+        with Scenario(adapters, stored=True) as s:
+            self.choose(s, "1")
+            s.type_line("0")
+            self.wait_menu(s)
+            s.type_line("2")
+            s.wait_for(Restore.PROMPT)
+            s.type_line("")
+            self.assertEqual(s.wait_exit(), 0)
+            s.run_again()
+            screen = self.choose(s, "1")
+            row, _ = self.row_of(screen, "R1 ")
+            self.assertRegex(screen.text(row), r"^R1 \d{4}-\d\d-\d\d \d\d:\d\d 当前设置：IP："
+                             r"192\.0\.2\.10，子网掩码：255\.255\.255\.0，网关：192\.0\.2\.1$")
+            self.assertEqual(screen.text(row + 1), "   当前DNS：192.0.2.53，198.51.100.53")
+            self.assertEqual(screen.colours(row, 0, 2), {"cyan"}, screen.coloured())
+            self.assert_row_from(screen, "输入R1可恢复以前的设置。", "")
+            self.assert_coloured(screen, "输入R1可恢复以前的设置。", "yellow")
+            s.type_line("r1")
+            s.wait_for(Restore.PROMPT)
+            s.type_line("")
+            self.assertEqual(s.wait_exit(), 0)
+            stored = s.stored_settings(adapters[0])
+            self.assertEqual((stored["EnableDHCP"], stored["IPAddress"], stored["NameServer"]),
+                             (0, ["192.0.2.10"], "192.0.2.53,198.51.100.53"))
+            self.assertEqual(s.live_settings(adapters[0]).addresses, ["192.0.2.10/24"])
+            self.assertEqual(s.live_dns(), list(harness.DEFAULT_DNS))
