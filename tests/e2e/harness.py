@@ -968,8 +968,6 @@ class Scenario(Sandbox, Console):
         assert self.exit_status() is not None and self.stdin == "console", "still running"
         self.stop()
         os.unlink(self.status_path)
-        # As after the registry's seeding: the earlier run's wineserver goes first.
-        run([WINESERVER, "-w"], env=wine_environment(self.prefix), check=False, timeout=60)
         self._launch()
 
     # -- standard input from a FIFO
