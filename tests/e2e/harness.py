@@ -207,28 +207,16 @@ def golden_prefix(config: "Config") -> str:
 
 def copy_prefix(golden: str, target: str) -> None:
     """Copies a prefix: Wine's binaries as hard links, everything else as real copies."""
-    for directory, subdirectories, files in os.walk(golden):
-        relative = os.path.relpath(directory, golden)
-        destination = os.path.normpath(os.path.join(target, relative))
-        os.makedirs(destination, exist_ok=True)
-        shutil.copystat(directory, destination)
-        for name in subdirectories + files:
-            source = os.path.join(directory, name)
-            copy = os.path.join(destination, name)
-            if os.path.islink(source):
-                os.symlink(os.readlink(source), copy)
-                if name in subdirectories:
-                    subdirectories.remove(name)  # os.walk does not follow it anyway
-            elif name in files:
-                if name == GOLDEN_READY:
-                    continue
-                if os.path.splitext(name)[1].lower() in SHARED_SUFFIXES:
-                    try:
-                        os.link(source, copy)
-                        continue
-                    except OSError:
-                        pass
-                shutil.copy2(source, copy)
+    def link_or_copy(source: str, copy: str) -> None:
+        if os.path.splitext(source)[1].lower() in SHARED_SUFFIXES:
+            try:
+                return os.link(source, copy)
+            except OSError:
+                pass
+        shutil.copy2(source, copy)
+
+    shutil.copytree(golden, target, symlinks=True, copy_function=link_or_copy,
+                    ignore=shutil.ignore_patterns(GOLDEN_READY))
 
 
 # ----------------------------------------------------------------------------- scenario
