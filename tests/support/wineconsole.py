@@ -307,6 +307,7 @@ class Console:
         self.env = env
         self.status_path = os.path.join(directory, "status")
         self.last_screen: Optional[Screen] = None
+        self.keyboard_taken = False  # by the console of the program started last
 
     def start(self, command: str, *, echo: bool = True, cwd: Optional[str] = None) -> None:
         """Runs the shell command line `command` in the pane; its exit status goes to
@@ -332,6 +333,7 @@ class Console:
         run(["tmux", "-S", self.socket, "-f", conf_path, "new-session", "-d",
              "-x", str(SCREEN_WIDTH), "-y", str(SCREEN_HEIGHT), "-s", "main",
              "sh " + shlex.quote(script_path)], env=self.env, timeout=30)
+        self.keyboard_taken = False
 
     def stop(self) -> None:
         """Ends the tmux server, if it runs."""
@@ -347,7 +349,8 @@ class Console:
     def wait_for_keyboard(self, timeout: float = DEFAULT_TIMEOUT) -> None:
         """Waits until Wine's console has taken the pane's terminal out of line mode, or the
         program has ended. Keys typed before that meet the terminal's own line editing: Enter
-        arrives as a line feed. The program may run a little while before it happens."""
+        arrives as a line feed. The program may run a little while before it happens, and show
+        a prompt: typing and pressing keys wait for it first."""
         tty = self.terminal()
 
         def line_mode() -> bool:
@@ -359,6 +362,7 @@ class Console:
 
         poll(lambda: not line_mode() or self.exit_status() is not None,
              "the console to take the keyboard", timeout)
+        self.keyboard_taken = True
 
     def type(self, text: str) -> None:
         """Types text literally (UTF-8 in the pane; the console hands it on as GBK).
@@ -367,10 +371,12 @@ class Console:
         separator."""
         data = text.encode("utf-8")
         if data:
-            self.tmux("send-keys", "-t", "main", "-H", *(f"{byte:02x}" for byte in data))
+            self.key("-H", *(f"{byte:02x}" for byte in data))
 
     def key(self, *names: str) -> None:
         """Presses keys by tmux name, e.g. "Enter", "C-z"."""
+        if not self.keyboard_taken:
+            self.wait_for_keyboard()
         self.tmux("send-keys", "-t", "main", *names)
 
     def type_line(self, text: str) -> None:
