@@ -186,8 +186,8 @@ class PaneWatch:
 class BenchScenario(Scenario):
     """A harness scenario whose program runs again and again in the same warm prefix and
     namespace, with stand-in and probe settings (the scenario's `environment`) changed between
-    runs. Before the program's first run it starts one more Wine process for the scenario's
-    whole life, and with `trace_server` first the prefix's wineserver, tracing every request."""
+    runs. With `trace_server`, the prefix's wineserver traces every request from the program's
+    first run on."""
 
     def __init__(self, *args, trace_server: bool = False, **kwargs):
         super().__init__(*args, **kwargs)
@@ -197,37 +197,29 @@ class BenchScenario(Scenario):
         self.watch: Optional[PaneWatch] = None
 
     def _start_helpers(self) -> None:
-        if self.trace_server:
-            # Started once the set-up's Wine commands have ended: the server of every process
-            # from here on, in place of one the set-up left running.
-            env = harness.wine_environment(self.prefix)
-            if wineserver_pid(self.prefix) is not None:
-                harness.run([WINESERVER, "-k"], env=env, check=False, timeout=30)
-                harness.run([WINESERVER, "-w"], env=env, check=False, timeout=30)
-            trace = open(self.trace_path, "wb")
-            self._helpers.append(subprocess.Popen([WINESERVER, "-f", "-d1"], env=env,
-                                                  stdout=trace, stderr=trace))
-            pid = self._helpers[-1].pid
+        """The prefix's wineserver, tracing every request, in place of the one the set-up left
+        running: the server of every process from here on. The world's waiting process went
+        with the old one and is started again."""
+        env = harness.wine_environment(self.prefix)
+        if wineserver_pid(self.prefix) is not None:
+            harness.run([WINESERVER, "-k"], env=env, check=False, timeout=30)
+            harness.run([WINESERVER, "-w"], env=env, check=False, timeout=30)
+        trace = open(self.trace_path, "wb")
+        self._helpers.append(subprocess.Popen([WINESERVER, "-f", "-d1"], env=env,
+                                              stdout=trace, stderr=trace))
+        pid = self._helpers[-1].pid
 
-            def listening() -> bool:  # it works in its server folder, beside its socket
-                try:
-                    return os.path.exists(os.path.join(os.readlink(f"/proc/{pid}/cwd"),
-                                                       "socket"))
-                except OSError:
-                    return False
+        def listening() -> bool:  # it works in its server folder, beside its socket
+            try:
+                return os.path.exists(os.path.join(os.readlink(f"/proc/{pid}/cwd"), "socket"))
+            except OSError:
+                return False
 
-            harness.poll(listening, "the tracing wineserver", error=HarnessError)
-        # The stand-in netsh told to wait for ever keeps wineserver, services and devices up
-        # between the program's runs.
-        env = harness.wine_environment(self.prefix, {"FAKE_NETSH_SLEEP_MS": "4294967295"})
-        command = ["ip", "netns", "exec", self.ident, "env", "-i"]
-        command += [f"{k}={v}" for k, v in env.items()] + [WINE, self.config.netsh]
-        self._helpers.append(subprocess.Popen(command, stdin=subprocess.DEVNULL,
-                                              stdout=subprocess.DEVNULL,
-                                              stderr=subprocess.DEVNULL))
+        harness.poll(listening, "the tracing wineserver", error=HarnessError)
+        self.world.start()
 
     def _launch(self) -> None:
-        if not self._helpers:
+        if self.trace_server and not self._helpers:
             self._start_helpers()
         super()._launch()
 

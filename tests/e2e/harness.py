@@ -386,14 +386,25 @@ class World:
              "echo 1 > /proc/sys/net/ipv6/conf/default/disable_ipv6"])
         os.makedirs(f"/etc/netns/{self.namespace}", exist_ok=True)
         copy_prefix(golden, self.prefix)
+        self.start()
 
     def start(self) -> None:
-        """Starts its wineserver for good, unless one runs (then this does nothing); Wine's
-        system processes come with the next Wine command. (The server keeps what it inherits
-        open: no pipes.)"""
+        """Starts its wineserver for good (wineserver -p), and a Wine process of no scenario that
+        waits for ever: the stand-in netsh told to sleep. While a process of the world waits in
+        Wine's desktop, the desktop stays, and with it the explorer.exe that came with the boot:
+        Wine closes the desktop about a second after its last process has gone, and then the
+        next scenario's program would start a new explorer.exe of its own (ended with it), or
+        meet the old one while it closes. Wine's system processes come with the waiting process.
+        (Neither keeps a pipe: what they inherit stays open.)"""
         subprocess.call(["ip", "netns", "exec", self.namespace, WINESERVER, "-p"],
                         env=wine_environment(self.prefix), stdin=subprocess.DEVNULL,
                         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60)
+        env = wine_environment(self.prefix, {"FAKE_NETSH_SLEEP_MS": "4294967295"})
+        subprocess.Popen(["ip", "netns", "exec", self.namespace, "env", "-i",
+                          *(f"{k}={v}" for k, v in env.items()), WINE,
+                          system_directory(self.prefix, 64) + "/netsh.exe"],
+                         stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                         stderr=subprocess.DEVNULL)
 
     def end_scenarios(self) -> None:
         """Ends every process a scenario started (its environment names the scenario): the
@@ -704,8 +715,8 @@ class Sandbox:
     def _seed_registry(self) -> None:
         """Removes what the last scenario left in the registry and writes the connection names,
         and the stored settings when asked for, with one `reg import` (a run of reg per value
-        would cost about 60 ms each). It runs in the world's own environment: in a new world it
-        starts Wine's system processes, which are no scenario's."""
+        would cost about 60 ms each), in the world's own environment: what it starts is no
+        scenario's."""
         keys: Dict[str, RegistryValues] = {}
         for adapter in self.adapters:
             if adapter.name is not None:
@@ -715,7 +726,6 @@ class Sandbox:
         path = os.path.join(self.directory, "seed.reg")
         with open(path, "wb") as out:
             out.write(registry_file(keys, removed=[NETWORK_KEY, INTERFACES]))
-        self.world.start()
         self.run_wine("reg", "import", windows_path(path),
                       environment=wine_environment(self.prefix))
 
