@@ -392,9 +392,9 @@ class World:
         """Starts its wineserver for good (wineserver -p), and a Wine process of no scenario that
         waits for ever: the stand-in netsh told to sleep. While a process of the world waits in
         Wine's desktop, the desktop stays, and with it the explorer.exe that came with the boot:
-        Wine closes the desktop about a second after its last process has gone, and then the
-        next scenario's program would start a new explorer.exe of its own (ended with it), or
-        meet the old one while it closes. Wine's system processes come with the waiting process.
+        Wine closes the desktop about a second after its last process has gone, and then each
+        scenario's program would start an explorer.exe of its own, ended with the scenario.
+        Wine's system processes come with the waiting process.
         (Neither keeps a pipe: what they inherit stays open.)"""
         subprocess.call(["ip", "netns", "exec", self.namespace, WINESERVER, "-p"],
                         env=wine_environment(self.prefix), stdin=subprocess.DEVNULL,
