@@ -25,7 +25,7 @@ TEST_JOBS_win32 := 4
 TEST_JOBS_host := 2
 TEST_JOBS_fuzz := 2
 # A Windows test that fails is run once more, and what-ran names every test that passed only so:
-# about once in five to ten runs, one end-to-end scenario's program still ends as it starts,
+# about once in ten runs, one end-to-end scenario's program still ends as it starts,
 # before Wine has shown anything (exit status 0 or 1), for a cause not yet found.
 TEST_REPEAT_win64 := --repeat until-pass:2
 TEST_REPEAT_win32 := --repeat until-pass:2

@@ -94,6 +94,13 @@ def wine_environment(prefix: str, extra: Optional[Dict[str, str]] = None) -> Dic
         prefix, {"WINEDLLOVERRIDES": "netsh.exe=n", **(extra or {})})
 
 
+def wine_in_namespace(namespace: str, env: Dict[str, str], *args: str) -> List[str]:
+    """The Linux command line that runs the Wine command `args` inside the network namespace,
+    with exactly the environment `env`."""
+    return (["ip", "netns", "exec", namespace, "env", "-i"] +
+            [f"{k}={v}" for k, v in env.items()] + [WINE, *args])
+
+
 def pid_alive(pid: int) -> bool:
     try:
         os.kill(pid, 0)
@@ -400,9 +407,8 @@ class World:
                         env=wine_environment(self.prefix), stdin=subprocess.DEVNULL,
                         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60)
         env = wine_environment(self.prefix, {"FAKE_NETSH_SLEEP_MS": "4294967295"})
-        subprocess.Popen(["ip", "netns", "exec", self.namespace, "env", "-i",
-                          *(f"{k}={v}" for k, v in env.items()), WINE,
-                          system_directory(self.prefix, 64) + "/netsh.exe"],
+        subprocess.Popen(wine_in_namespace(self.namespace, env,
+                                           system_directory(self.prefix, 64) + "/netsh.exe"),
                          stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                          stderr=subprocess.DEVNULL)
 
@@ -688,8 +694,7 @@ class Sandbox:
         """The Linux command line that runs the Wine command `args` inside the namespace, with
         the prefix and the environment of the sandbox (or `environment`)."""
         env = self._environment() if environment is None else environment
-        return (["ip", "netns", "exec", self.namespace, "env", "-i"] +
-                [f"{k}={v}" for k, v in env.items()] + [WINE, *args])
+        return wine_in_namespace(self.namespace, env, *args)
 
     def run_wine(self, *args: str, timeout=60, check=True,
                  environment: Optional[Dict[str, str]] = None) -> int:
