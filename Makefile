@@ -24,11 +24,6 @@ TEST_JOBS_win64 := 8
 TEST_JOBS_win32 := 4
 TEST_JOBS_host := 2
 TEST_JOBS_fuzz := 2
-# A Windows test that fails is run once more, and what-ran names every test that passed only so:
-# about once in ten runs, one end-to-end scenario's program still ends as it starts,
-# before Wine has shown anything (exit status 0 or 1), for a cause not yet found.
-TEST_REPEAT_win64 := --repeat until-pass:2
-TEST_REPEAT_win32 := --repeat until-pass:2
 # What only computes runs under nice, so that the Wine tests beside it get the processor at
 # once when they wake: the builds, and below them the fuzz runs, which run for their 10 s
 # whatever share of the processor they get.
@@ -68,7 +63,7 @@ $(addprefix build-,$(PRESETS)): build-%:
 
 $(addprefix test-,$(PRESETS)): test-%: build-%
 	@echo "== $*: tests"; status=0; \
-	$(NICE_$*) ctest --preset $* -j$(TEST_JOBS_$*) $(TEST_REPEAT_$*) --output-log build/$*/ctest.log || status=$$?; \
+	$(NICE_$*) ctest --preset $* -j$(TEST_JOBS_$*) --output-log build/$*/ctest.log || status=$$?; \
 	if [ -f build/$*/wine-unavailable ]; then \
 	  echo "== $*: Wine tests skipped: $$(cat build/$*/wine-unavailable)"; \
 	fi; \
@@ -87,10 +82,11 @@ fuzz: deps
 	IPMOD_FUZZ_SECONDS=$(FUZZ_SECONDS) ctest --preset fuzz --timeout $$(( $(FUZZ_SECONDS) + 120 ))
 
 # make bench - builds both Windows presets' programs and prints what ipmod.exe costs around the
-#              commands it runs, against reference programs, under Wine (needs root).
+#              commands it runs, against reference programs, under Wine (needs root), with
+#              Wine's processes placed as in the tests (tools/wine-run says why).
 bench: deps
 	@set -e; for p in win64 win32; do \
 	  cmake --preset $$p >/dev/null; \
 	  cmake --build --preset $$p -j2 --target bench-programs; \
 	done
-	python3 -B bench/bench.py build/win64 build/win32
+	setarch "$$(uname -m)" --addr-no-randomize python3 -B bench/bench.py build/win64 build/win32
